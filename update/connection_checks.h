@@ -1,0 +1,32 @@
+// Phases 1 and 2: select the device, then poll once a second until exactly one device in
+// update mode is connected and open it, explaining every other case to the user.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+class PresentDeviceList;
+class UrlOpener;
+}  // namespace platform
+
+inline constexpr std::uint32_t CONNECT_POLL_LIMIT = 180;
+inline constexpr std::uint32_t NAME_SCAN_INTERVAL = 30;
+inline constexpr const char* NORMAL_MODE_DEVICE_NAME = "VELDRA SCRIBOLANTE USB Device";
+inline constexpr const char* SUPPORT_PAGE_URL =
+    "https://support.veldra.co.jp/stationery/scribolantex/support.html";
+
+inline constexpr std::uint16_t kDeviceVendorId = 0x0F37;
+inline constexpr std::uint16_t kDeviceProductId = 0x0100;
+inline constexpr std::uint16_t kDeviceExtraId = 0x0200;
+
+// The system services the connection checks use; the application sets the real ones, tests
+// set fakes. Not owned.
+void SetPresentDeviceList(platform::PresentDeviceList* list);
+void SetUrlOpener(platform::UrlOpener* opener);
+
+// Phase 1: the device filter. Always 0.
+int SelectDevice();
+// Phase 2, one poll: 0 connected, 1 keep polling, -1 start over, 2 end.
+int CheckConnection();
+// True when a present device's name begins with NORMAL_MODE_DEVICE_NAME.
+bool ScanForNormalModeDevice();
