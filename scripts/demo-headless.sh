@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Runs the updater under Xvfb with nobody at the screen: answers every message box with its
+# default button (xdotool), saves a screenshot at each step and fails unless the scenario ends
+# the way it should. Called by scripts/demo.sh when there is no display.
+# Usage: scripts/demo-headless.sh <program> <demo-folder> <scenario>
+set -euo pipefail
+program=$1 demo_dir=$2 scenario=$3
+root=$(cd "$(dirname "$0")/.." && pwd)
+shots=$demo_dir/screenshots
+mkdir -p "$shots"
+log=$demo_dir/updater.log
+time_limit=${FWU_DEMO_TIME_LIMIT:-240}
+
+display_number=99
+while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock ]; do
+  display_number=$((display_number + 1))
+done
+export DISPLAY=:$display_number
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+for _ in $(seq 50); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+shot_number=0
+shot() {
+  shot_number=$((shot_number + 1))
+  local file
+  file=$(printf '%s/%02d-%s.png' "$shots" "$shot_number" "$1")
+  import -window root "$file" 2>/dev/null && echo "demo: screenshot $file"
+}
+
+cd "$demo_dir"
+# FWU_ECHO_UI makes the updater copy its log lines and message boxes to standard error, so
+# this script can tell which box is open and how the run ended.
+FWU_ECHO_UI=1 "$program" >"$log" 2>&1 &
+app_pid=$!
+
+main_window=
+for _ in $(seq 100); do
+  main_window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | head -n 1 || true)
+  [ -n "$main_window" ] && break
+  kill -0 "$app_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$main_window" ]; then
+  echo "demo: the updater did not open its window. Its output:" >&2
+  cat "$log" >&2
+  exit 1
+fi
+sleep 0.5
+shot main-window
+
+# Names a box after the message it shows (the last one echoed to the log).
+box_name() {
+  local text
+  text=$(grep '^\[message box\]' "$log" | tail -n 1 || true)
+  case "$text" in
+    *"Updateしますか"*) echo confirmation ;;
+    *"本体のバージョン"*) echo normal-mode-message ;;
+    *"Updateが完了しました"*) echo update-complete ;;
+    *"見つかりませんでした"*) echo firmware-not-found ;;
+    *"2台以上"*) echo two-devices ;;
+    *"接続できませんでした"*) echo no-device ;;
+    *) echo message-box ;;
+  esac
+}
+
+start=$SECONDS
+writing_shots=0
+about_shown=0
+answered=0
+while kill -0 "$app_pid" 2>/dev/null; do
+  if [ $((SECONDS - start)) -gt "$time_limit" ]; then
+    echo "demo: the updater did not finish within $time_limit s" >&2
+    exit 1
+  fi
+  for window in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true); do
+    [ "$window" = "$main_window" ] && continue
+    sleep 0.3
+    name=$(box_name)
+    shot "$name"
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --clearmodifiers Return 2>/dev/null || true
+    answered=$((answered + 1))
+    sleep 0.3
+    # The normal-mode message comes back every 30 polls; one is enough to show it.
+    if [ "$name" = normal-mode-message ]; then
+      kill "$app_pid" 2>/dev/null || true
+    fi
+  done
+  if grep -q '^\[log\] USB Connected\.' "$log" 2>/dev/null && ! grep -q 'Confirming checksum' "$log"; then
+    if grep -q '^\[message box\].*Updateしますか' "$log" && [ $writing_shots -lt 2 ]; then
+      sleep 2
+      shot main-window-writing
+      writing_shots=$((writing_shots + 1))
+      if [ $about_shown -eq 0 ]; then
+        xdotool windowfocus --sync "$main_window" 2>/dev/null || true
+        xdotool key --clearmodifiers alt+h 2>/dev/null || true
+        sleep 0.3
+        xdotool key --clearmodifiers Return 2>/dev/null || true
+        sleep 0.7
+        about_window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -vx "$main_window" | head -n 1 || true)
+        if [ -n "$about_window" ]; then
+          shot about-box
+          xdotool windowfocus --sync "$about_window" 2>/dev/null || true
+          xdotool key --clearmodifiers Return 2>/dev/null || true
+        fi
+        about_shown=1
+      fi
+    fi
+  fi
+  sleep 0.2
+done
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
+echo "demo: screenshots are in $shots"
+echo "demo: the updater's log:"
+grep -E '^\[(log|message box)\]' "$log" | sed 's/^/  /'
+
+case "$scenario" in
+  normal-mode)
+    grep -q '^\[message box\].*本体のバージョン' "$log" || {
+      echo "demo: the normal-mode message never appeared" >&2
+      exit 1
+    } ;;
+  default|rejects-blocks)
+    grep -q '^\[message box\].*SCRIBOLANTE X のUpdateが完了しました' "$log" || {
+      echo "demo: the update did not reach the completion message" >&2
+      exit 1
+    } ;;
+esac
+echo "demo: done"

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds and runs every test: a plain build, then AddressSanitizer+UBSan and ThreadSanitizer
+# builds. No display is needed: Qt runs offscreen.
+# Usage: scripts/test.sh [plain|address|thread|all]   (default: all)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+which=${1:-all}
+
+"$root/scripts/install-deps.sh"
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+run_suite() {
+  local name=$1 build_dir=$2
+  shift 2
+  echo "== $name: building in $build_dir"
+  "$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  echo "== $name: running the tests"
+  ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300
+}
+
+case "$which" in
+  plain) run_suite plain "$root/build" ;;
+  address) run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF ;;
+  thread) run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF ;;
+  all)
+    run_suite plain "$root/build"
+    run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF
+    run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF
+    ;;
+  *) echo "usage: $0 [plain|address|thread|all]" >&2; exit 2 ;;
+esac
+echo "== all requested test runs passed"
