@@ -6,12 +6,17 @@
 
 class C_HIDDeviceAgentEx;
 
+// Threads: the UI thread and the update worker both call it. Every operation holds the
+// process-wide agent lock for its whole run (recursively, over the agent's own locking), so
+// a device name looked up in the vendor list is used before another thread can rescan.
+// Facades share one agent: it is created with the first facade and deleted with the last.
 class C_GPUSBHIDStdAgentEx {
  public:
   // Creates the HID device agent (default library location); touches neither the library
   // nor any device.
   C_GPUSBHIDStdAgentEx();
-  // Closes every listed device by name, then deletes the agent.
+  // With the last facade: closes every listed device by name, then deletes the agent. Only
+  // when no other thread can still call the facade.
   virtual ~C_GPUSBHIDStdAgentEx();
 
   C_GPUSBHIDStdAgentEx(const C_GPUSBHIDStdAgentEx&) = delete;
@@ -35,4 +40,8 @@ class C_GPUSBHIDStdAgentEx {
 
   // The agent behind every facade of the process.
   static C_HIDDeviceAgentEx* hidAgent;
+
+ private:
+  // Facades alive; hidAgent lives while there is one. Changed under the agent lock.
+  static int facadeCount_;
 };

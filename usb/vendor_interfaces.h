@@ -12,6 +12,9 @@
 //
 // Threads: the library may be called from any thread, but never from two threads at once
 // on the same agent or device. The updater guarantees that with its process-wide agent lock.
+// In the updater the UI thread scans, opens and exchanges during the update phases, and the
+// update worker exchanges during the block writes; every call comes from the HID device
+// agent (usb/hid_device_agent.h), and through the facade always under that lock.
 
 class I_DeviceInfo;
 class I_UsbDevice;
@@ -86,6 +89,8 @@ class I_DeviceInfo {
 // An opened USB device, from which the HID interface is taken.
 class I_UsbDevice {
  public:
+  // Gives the object back. The updater does so as soon as it holds the HID interface, or
+  // when GetInterface fails.
   virtual void Release() = 0;
   // kind is always 2 (HID). 0 with a non-null *hid: success, the caller owns *hid and gives
   // it back with Release. The HID interface stays valid after this object is released.
@@ -98,9 +103,12 @@ class I_UsbDevice {
 // The HID interface of an opened device: carries command transfers.
 class I_GPHidDeviceEx {
  public:
+  // Closes the device; the interface is not used again.
   virtual void Release() = 0;
-  // This device's information; owned by the library, never released by the caller.
+  // This device's information; owned by the library, never released by the caller. Its
+  // name is how the updater finds the device again after a rebuild of the list.
   virtual I_DeviceInfo* GetDeviceInfo() = 0;
+  // Values whose meaning is the library's; the updater passes them on and relies on none.
   virtual int GetAttributeA() = 0;
   virtual int GetAttributeB() = 0;
   // One exchange: the 16-byte command block, then a data phase of length bytes, to the

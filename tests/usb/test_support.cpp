@@ -1,0 +1,82 @@
+// Helpers shared by the USB layer's tests.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "platform/message_box.h"
+#include "platform/program_path.h"
+#include "usb/agent_lock.h"
+#include "usb/library_loader.h"
+
+namespace usb_test {
+namespace {
+
+std::mutex boxesMutex;
+std::vector<ShownBox> shownBoxes;
+
+int RecordBox(const std::string& text, const std::string& caption, unsigned type) {
+  std::lock_guard<std::mutex> guard(boxesMutex);
+  shownBoxes.push_back({text, caption, type});
+  return 1;
+}
+
+}  // namespace
+
+RecordedMessageBoxes::RecordedMessageBoxes() {
+  {
+    std::lock_guard<std::mutex> guard(boxesMutex);
+    shownBoxes.clear();
+  }
+  platform::SetOwnerlessMessageBox(&RecordBox);
+}
+
+RecordedMessageBoxes::~RecordedMessageBoxes() {
+  platform::SetOwnerlessMessageBox(nullptr);
+}
+
+std::vector<ShownBox> RecordedMessageBoxes::boxes() const {
+  std::lock_guard<std::mutex> guard(boxesMutex);
+  return shownBoxes;
+}
+
+TemporaryFolder::TemporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "usb_tests_XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
+  path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void ResetLibraryLoader() {
+  usbLibraryLoader.SetLibraryPath("/nonexistent/usb-tests-reset.so");
+  usbLibraryLoader.SetLibraryPath(nullptr);
+}
+
+std::filesystem::path SimulatedLibraryPath() {
+  return std::filesystem::path(platform::ProgramFolder()) / "GPlusUSBLibEx.so";
+}
+
+bool AgentLockTakenElsewhere() {
+  std::recursive_mutex* section = C_GPUsbDeviceAgentWrapperThreadLock::agentLock.section;
+  bool acquired = false;
+  std::thread([&] {
+    if (section->try_lock()) {
+      acquired = true;
+      section->unlock();
+    }
+  }).join();
+  return !acquired;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+}  // namespace usb_test

@@ -1,0 +1,56 @@
+// Helpers shared by the USB layer's tests: a recording message-box presenter, temporary
+// folders, and a way to bring the process's library loader back to its start state.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace usb_test {
+
+struct ShownBox {
+  std::string text;
+  std::string caption;
+  unsigned type;
+};
+
+// Installs a presenter that records every ownerless box and answers OK; the destructor
+// restores the default presenter.
+class RecordedMessageBoxes {
+ public:
+  RecordedMessageBoxes();
+  ~RecordedMessageBoxes();
+  RecordedMessageBoxes(const RecordedMessageBoxes&) = delete;
+  RecordedMessageBoxes& operator=(const RecordedMessageBoxes&) = delete;
+
+  std::vector<ShownBox> boxes() const;
+};
+
+// A fresh folder under the system's temporary folder, removed with its contents at the end.
+class TemporaryFolder {
+ public:
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Unloads the vendor library and selects the default location again.
+void ResetLibraryLoader();
+
+// The simulated vendor library built beside this test program.
+std::filesystem::path SimulatedLibraryPath();
+
+// True when another thread cannot take the agent lock at this moment (so the calling
+// thread, or some other, holds it).
+bool AgentLockTakenElsewhere();
+
+// Writes text to a file, replacing it.
+void WriteFile(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace usb_test
