@@ -1,0 +1,63 @@
+// Scenario loading, the factory's trace line and the failures a scenario injects into it.
+#include "simdevice/agent_factory.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "simdevice/result_codes.h"
+#include "simdevice/scenario_parser.h"
+#include "simdevice/simulated_objects.h"
+#include "simdevice/simulated_world.h"
+
+namespace simdevice {
+
+int CreateAgent(int version, I_GPUsbDeviceAgent** agent, const Scenario& scenario,
+                std::shared_ptr<TraceWriter> trace) {
+  if (agent) *agent = nullptr;
+  int result = kResultOk;
+  if (version != 1 || !agent) {
+    result = kResultInvalidArgument;
+  } else if (scenario.factoryFailure) {
+    result = *scenario.factoryFailure;
+  }
+  if (trace) {
+    trace->WriteLine("factory version=" + std::to_string(version) +
+                     " result=" + std::to_string(result));
+  }
+  if (result != kResultOk || scenario.factoryReturnsNull) return result;
+  *agent = new SimulatedAgent(std::make_shared<SimulatedWorld>(scenario, std::move(trace)));
+  return kResultOk;
+}
+
+int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FILE* errors) {
+  try {
+    if (agent) *agent = nullptr;
+    Scenario scenario;
+    const char* path = std::getenv(kScenarioVariable);
+    if (path && *path) {
+      ScenarioError error;
+      if (!LoadScenarioFile(path, &scenario, &error)) {
+        std::fputs((FormatScenarioError(path, error) + "\n").c_str(), errors);
+        std::fflush(errors);
+        return kResultScenarioError;
+      }
+    }
+    std::shared_ptr<TraceWriter> trace;
+    if (!scenario.tracePath.empty()) {
+      std::string message;
+      trace = TraceWriter::Open(scenario.tracePath, &message);
+      if (!trace) {
+        std::fputs(
+            (FormatScenarioError(path, ScenarioError{scenario.traceLine, message}) + "\n").c_str(),
+            errors);
+        std::fflush(errors);
+        return kResultScenarioError;
+      }
+    }
+    return CreateAgent(version, agent, scenario, std::move(trace));
+  } catch (...) {
+    return kResultInternalError;
+  }
+}
+
+}  // namespace simdevice
