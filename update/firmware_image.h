@@ -10,6 +10,21 @@
 inline constexpr std::uint32_t FW_PAD_UNIT = 1024;
 inline constexpr std::uint32_t FW_BLOCK_SIZE = 32768;
 
+// The largest file whose padded size still fits the 32-bit size: 4 GiB less one pad unit.
+inline constexpr std::uint64_t kMaxFirmwareFileLength = 0x1'0000'0000ull - FW_PAD_UNIT;
+
+inline constexpr const char* kFirmwareNamePattern = R"(SC5_Firmware_v\d+\.\d+\.bin)";
+inline constexpr const char* kFirmwareNamePrefix = "SC5_Firmware_v";
+inline constexpr const char* kStartupLogLine = "Startup FW updater.";
+inline constexpr int kProgressRangeHigh = 10000;
+
+inline constexpr const char* kFirmwareNotFoundMessage = "バイナリファイルが見つかりませんでした。";
+// Followed by a line break and the file name.
+inline constexpr const char* kFirmwareUnreadableMessage =
+    "バイナリファイルを読み込めませんでした。";
+inline constexpr const char* kFirmwareTooLargeMessage =
+    "バイナリファイルが大きすぎるため読み込めませんでした。";
+
 struct FirmwareImage {
   std::vector<std::uint8_t> data;  // the file's bytes, then 0xFF up to size
   std::uint32_t size = 0;          // the file's length raised to a multiple of FW_PAD_UNIT
@@ -17,15 +32,31 @@ struct FirmwareImage {
   std::uint32_t blockCount = 0;    // whole FW_BLOCK_SIZE blocks in size
 };
 
-// The image of the last successful load; written by phase 0, read by the block writes.
+// The image of the last successful load; written by phase 0 (UI thread), read by the block
+// writes (worker) and phase 5, ordered by the step hand-overs.
 extern FirmwareImage firmwareImage;
 
 // CRC-16/IBM-3740: polynomial 0x1021, initial 0xFFFF, not reflected, no final XOR.
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
 
-// Full path of the first entry of the working folder whose name contains a match of
-// "SC5_Firmware_v\d+\.\d+\.bin", or "" when there is none.
+// Full path of the first entry of the working folder, in the order the file system lists
+// them, whose name contains a match of "SC5_Firmware_v\d+\.\d+\.bin"; "" when there is none
+// or the folder cannot be read. Entries whose names cannot be read are skipped.
 std::string FindFirmwareFile();
 
-// Phase 0. 0: loaded; -1: no usable file (a message has been shown); 2: no memory.
+// The version shown for a firmware file name: what follows the first "SC5_Firmware_v", less
+// its last four characters ("SC5_Firmware_v1.10.bin" -> "1.10"). Only the name is looked at,
+// never the folders above it.
+std::string FirmwareVersionText(const std::string& fileName);
+
+// Phase 0, UI thread: sets the progress range, logs the start-up line, finds and reads the
+// file (read-only) into a fresh image and shows its version in the target version field.
+// 0: loaded (firmwareImage replaced, transfer back at block 1); -1: no file, or a file that
+// cannot be read or is too large (a message has been shown; the old image stays); 2: no
+// memory for the image (message shown). The retry count and ConnectionPollCount are always 0
+// afterwards.
 int LoadFirmwareImage();
+
+// Called with the image size before the image buffer is allocated; may throw std::bad_alloc
+// to simulate memory running out. Null removes it. For tests.
+void SetImageAllocationHookForTesting(void (*hook)(std::size_t size));

@@ -16,7 +16,7 @@ struct UpdateContextRecord {
 
 // The current phase, 0..6.
 extern std::uint32_t UpdatePhase;
-// Created when the view's window is created; lasts until the process ends.
+// Created when the view's window is created; lasts as long as the controller that made it.
 extern UpdateContextRecord* UpdateContext;
 // Phase-2 polls that found no device.
 extern std::uint32_t ConnectionPollCount;
@@ -26,3 +26,10 @@ inline constexpr int kPhaseAdvance = 0;
 inline constexpr int kPhaseWait = 1;
 inline constexpr int kPhaseRestart = -1;
 inline constexpr int kPhaseEnd = 2;
+
+// True from the moment the view has begun closing (UpdateController::Shutdown) until the
+// controller is destroyed or OnCreate runs again. Atomic, callable from any thread: a block-write
+// run checks it between blocks and returns early, and the worker then makes no move after its run.
+bool UpdateClosing();
+// Set by the controller only; tests may use it to simulate a closing view.
+void SetUpdateClosing(bool closing);

@@ -1,0 +1,166 @@
+// Phase 0: the firmware file is found by its name in the working folder, read read-only into
+// an image padded with 0xFF to whole kilobytes, and checksummed with CRC-16/IBM-3740.
+#include "update/firmware_image.h"
+
+#include <array>
+#include <filesystem>
+#include <fstream>
+#include <new>
+// GCC 12 warns inside libstdc++'s regex automaton when building with sanitizers (a known
+// false positive about a moved-from std::function); the warning is not about our code.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <regex>
+#pragma GCC diagnostic pop
+#include <stdexcept>
+#include <system_error>
+
+#include "update/update_controller.h"
+#include "update/update_protocol.h"
+#include "update/update_state.h"
+#include "update/update_view.h"
+
+FirmwareImage firmwareImage;
+
+namespace {
+
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+  std::array<std::uint16_t, 256> table{};
+  for (unsigned i = 0; i < 256; ++i) {
+    unsigned crc = i << 8;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+    table[i] = static_cast<std::uint16_t>(crc);
+  }
+  return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+static_assert(kCrcTable[0] == 0x0000 && kCrcTable[1] == 0x1021 && kCrcTable[2] == 0x2042 &&
+              kCrcTable[3] == 0x3063);
+
+void (*allocationHook)(std::size_t) = nullptr;
+
+// Why a file could not become an image; each answer has its own message.
+enum class ReadOutcome { Loaded, Unreadable, TooLarge, NoMemory };
+
+ReadOutcome ReadImage(const std::string& path, FirmwareImage& image) {
+  std::error_code error;
+  // Only a regular file (or a link to one) is read: a folder reads as nothing and a pipe or
+  // device of that name could block the UI thread.
+  if (!std::filesystem::is_regular_file(path, error)) return ReadOutcome::Unreadable;
+  std::ifstream file(path, std::ios::in | std::ios::binary);
+  if (!file.is_open()) return ReadOutcome::Unreadable;
+  file.seekg(0, std::ios::end);
+  const std::streamoff end = file.tellg();
+  if (!file || end < 0) return ReadOutcome::Unreadable;
+  const auto length = static_cast<std::uint64_t>(end);
+  if (length > kMaxFirmwareFileLength) return ReadOutcome::TooLarge;
+  file.seekg(0, std::ios::beg);
+  if (!file) return ReadOutcome::Unreadable;
+
+  const auto size =
+      static_cast<std::uint32_t>((length + FW_PAD_UNIT - 1) / FW_PAD_UNIT * FW_PAD_UNIT);
+  if (size != 0) {
+    try {
+      if (allocationHook) allocationHook(size);
+      image.data.assign(size, 0xFF);
+    } catch (const std::bad_alloc&) {
+      return ReadOutcome::NoMemory;
+    } catch (const std::length_error&) {
+      return ReadOutcome::NoMemory;
+    }
+    // Exactly the length measured: a file that shrank meanwhile is a read error, and one that
+    // grew does not spill into the padding.
+    file.read(reinterpret_cast<char*>(image.data.data()), static_cast<std::streamsize>(length));
+    if (static_cast<std::uint64_t>(file.gcount()) != length) return ReadOutcome::Unreadable;
+  }
+  image.size = size;
+  image.crc = Crc16(image.data.data(), size);
+  image.blockCount = size / FW_BLOCK_SIZE;
+  return ReadOutcome::Loaded;
+}
+
+int ShowAndAnswer(UpdateView* view, const std::string& message, int result) {
+  if (view) view->ShowMessageBox(message, nullptr, MB_OK);
+  return result;
+}
+
+int LoadFoundFile(UpdateView* view) {
+  const std::string path = FindFirmwareFile();
+  if (path.empty()) return ShowAndAnswer(view, kFirmwareNotFoundMessage, kPhaseRestart);
+
+  const std::string name = std::filesystem::path(path).filename().string();
+  if (view) view->SetTargetVersionText(FirmwareVersionText(name));
+
+  FirmwareImage image;
+  switch (ReadImage(path, image)) {
+    case ReadOutcome::Loaded:
+      break;
+    case ReadOutcome::Unreadable:
+      return ShowAndAnswer(view, std::string(kFirmwareUnreadableMessage) + "\n" + name,
+                           kPhaseRestart);
+    case ReadOutcome::TooLarge:
+      return ShowAndAnswer(view, std::string(kFirmwareTooLargeMessage) + "\n" + name,
+                           kPhaseRestart);
+    case ReadOutcome::NoMemory:
+      return ShowAndAnswer(view, kOutOfMemoryMessage, kPhaseEnd);
+  }
+  // Replaced only now, so a failed load never leaves a half-built image behind.
+  firmwareImage = std::move(image);
+  transferCursor.nextBlock = 1;
+  return kPhaseAdvance;
+}
+
+}  // namespace
+
+std::uint16_t Crc16(const std::uint8_t* data, std::size_t length) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t i = 0; i < length; ++i) {
+    crc = static_cast<std::uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+  }
+  return crc;
+}
+
+std::string FindFirmwareFile() {
+  static const std::regex pattern(kFirmwareNamePattern, std::regex::ECMAScript);
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  if (error) return {};
+  // An error while listing ends the search: what was not listed cannot be chosen.
+  for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
+       entry.increment(error)) {
+    std::string name;
+    try {
+      name = entry->path().filename().string();
+    } catch (const std::exception&) {
+      continue;  // a name that cannot be converted is skipped
+    }
+    if (std::regex_search(name, pattern)) return (folder / name).string();
+  }
+  return {};
+}
+
+std::string FirmwareVersionText(const std::string& fileName) {
+  const auto prefix = fileName.find(kFirmwareNamePrefix);
+  if (prefix == std::string::npos) return {};
+  const std::string rest =
+      fileName.substr(prefix + std::char_traits<char>::length(kFirmwareNamePrefix));
+  return rest.size() >= 4 ? rest.substr(0, rest.size() - 4) : std::string();
+}
+
+int LoadFirmwareImage() {
+  UpdateView* view = UpdateContext ? UpdateContext->view : nullptr;
+  if (view) {
+    view->SetProgressRange(0, kProgressRangeHigh);
+    // The one line added without bringing it into view.
+    view->AddLogLine(kStartupLogLine, false);
+  }
+  const int result = LoadFoundFile(view);
+  transferCursor.retryCount = 0;
+  ConnectionPollCount = 0;
+  return result;
+}
+
+void SetImageAllocationHookForTesting(void (*hook)(std::size_t size)) {
+  allocationHook = hook;
+}
