@@ -1,0 +1,114 @@
+// Throughput of the block writes (phase 4) against the simulated library with no transfer
+// delay, next to the bare copy-and-CRC work over the same image, to show what the protocol,
+// the USB layer and the library add on top.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "update/connection_checks.h"
+#include "update/firmware_image.h"
+#include "update/update_protocol.h"
+#include "update/update_state.h"
+#include "update/update_view.h"
+#include "usb/hid_std_agent.h"
+
+namespace {
+
+constexpr std::size_t kImageSize = 16u * 1024 * 1024;
+
+// The window as the block writes need it: the progress bar and nothing to show.
+class SilentView : public UpdateView {
+ public:
+  void AddLogLine(const std::string&, bool) override {}
+  void SetProgressRange(int, int) override {}
+  int GetProgressPosition() override { return m_position; }
+  void SetProgressPosition(int position) override { m_position = position; }
+  void SetCurrentVersionText(const std::string&) override {}
+  void SetTargetVersionText(const std::string&) override {}
+  int ShowMessageBox(const std::string& text, const char*, unsigned type) override {
+    m_lastMessage = text;
+    return DismissedAnswer(type);
+  }
+  int ShowRelabelledMessageBox(const std::string& text, const char* caption,
+                               unsigned type) override {
+    return ShowMessageBox(text, caption, type);
+  }
+  void ArmStepTimer(unsigned) override {}
+  void StopStepTimer() override {}
+  void CloseMainWindow() override {}
+
+  std::string m_lastMessage;
+
+ private:
+  int m_position = 0;
+};
+
+void LoadBenchImage() {
+  firmwareImage = FirmwareImage{};
+  firmwareImage.data.resize(kImageSize);
+  std::uint32_t state = 1;
+  for (auto& byte : firmwareImage.data) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  firmwareImage.size = static_cast<std::uint32_t>(kImageSize);
+  firmwareImage.crc = Crc16(firmwareImage.data.data(), kImageSize);
+  firmwareImage.blockCount = static_cast<std::uint32_t>(kImageSize / FW_BLOCK_SIZE);
+}
+
+// Phase 4 from block 1 to the end: worker runs until one answers other than 1.
+void BM_WriteFirmwareBlocks(benchmark::State& state) {
+  // The default simulated device: one device in update mode, no delay, no trace.
+  ::unsetenv("GPLUS_SIM_SCENARIO");
+  LoadBenchImage();
+  SilentView view;
+  C_GPUSBHIDStdAgentEx agent;
+  UpdateContextRecord context{&view, &agent};
+  UpdateContext = &context;
+  SelectDevice();
+  if (agent.Scan(0) != 1 || agent.GetDeviceCount() != 1 || agent.Connect(0) != 1) {
+    state.SkipWithError("the simulated device could not be opened");
+    UpdateContext = nullptr;
+    return;
+  }
+
+  for (auto _ : state) {
+    transferCursor = TransferCursor{};
+    view.SetProgressPosition(0);
+    int result = kPhaseWait;
+    while (result == kPhaseWait) result = WriteFirmwareBlocks();
+    if (result != kPhaseAdvance) {
+      state.SkipWithError(("a run failed: " + view.m_lastMessage).c_str());
+      break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kImageSize));
+  UpdateContext = nullptr;
+}
+BENCHMARK(BM_WriteFirmwareBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The least the writes must do per block: copy it out of the image and take its CRC-16.
+void BM_CopyAndCrc16(benchmark::State& state) {
+  LoadBenchImage();
+  std::vector<std::uint8_t> block(FW_BLOCK_SIZE);
+  for (auto _ : state) {
+    std::uint32_t crcs = 0;
+    for (std::size_t offset = 0; offset < kImageSize; offset += FW_BLOCK_SIZE) {
+      std::memcpy(block.data(), firmwareImage.data.data() + offset, FW_BLOCK_SIZE);
+      crcs += Crc16(block.data(), FW_BLOCK_SIZE);
+    }
+    benchmark::DoNotOptimize(crcs);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(kImageSize));
+}
+BENCHMARK(BM_CopyAndCrc16)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,79 @@
+// The desktop URL opener without a GUI application: it starts xdg-open itself, found on the
+// PATH, with the address as one untouched argument. A recording xdg-open stands in.
+#include "platform/url_opener.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class DesktopUrlOpenerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "fwu-opener-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    m_folder = pattern;
+    m_record = m_folder / "opened.txt";
+    const fs::path script = m_folder / "xdg-open";
+    // One line per call: the argument count, then each argument in brackets.
+    std::ofstream(script) << "#!/bin/sh\n{ printf '%s' \"$#\"; for a in \"$@\"; do printf ' [%s]' "
+                             "\"$a\"; done; echo; } >> '"
+                          << m_record.string() << "'\n";
+    fs::permissions(script, fs::perms::owner_all);
+    if (const char* path = std::getenv("PATH")) m_savedPath = path;
+    ::setenv("PATH", (m_folder.string() + ":" + m_savedPath).c_str(), 1);
+  }
+  void TearDown() override {
+    ::setenv("PATH", m_savedPath.c_str(), 1);
+    std::error_code error;
+    fs::remove_all(m_folder, error);
+  }
+
+  // The recorded calls once at least `lines` have arrived (or after a generous wait).
+  std::string WaitForCalls(int lines) {
+    std::string text;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      std::ifstream stream(m_record);
+      std::ostringstream content;
+      content << stream.rdbuf();
+      text = content.str();
+      if (std::count(text.begin(), text.end(), '\n') >= lines) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return text;
+  }
+
+  fs::path m_folder;
+  fs::path m_record;
+  std::string m_savedPath;
+};
+
+TEST_F(DesktopUrlOpenerTest, PassesTheAddressAsOneArgumentWithoutAShell) {
+  platform::DesktopUrlOpener opener;
+  const std::string address = "https://support.example.com/page.html?a=1;b=$HOME&c='x'";
+  opener.Open(address);
+  EXPECT_EQ(WaitForCalls(1), "1 [" + address + "]\n");
+}
+
+TEST_F(DesktopUrlOpenerTest, OpensOnlyWebAddresses) {
+  platform::DesktopUrlOpener opener;
+  for (const char* refused : {"--help", "file:///etc/passwd", "not an address", "", "https://"}) {
+    opener.Open(refused);
+  }
+  // A good address last: once it has arrived, nothing else was started before it.
+  opener.Open("http://example.com/");
+  EXPECT_EQ(WaitForCalls(1), "1 [http://example.com/]\n");
+}
+
+}  // namespace

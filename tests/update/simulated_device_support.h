@@ -1,0 +1,97 @@
+// Support for the update tests that run against the simulated vendor library: a scenario file
+// named through GPLUS_SIM_SCENARIO with its transfer trace read back, and fakes of the
+// present-device list and the URL opener for the connection checks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/present_devices.h"
+#include "platform/url_opener.h"
+
+// One "transfer" line of the simulated library's trace.
+struct TraceTransfer {
+  std::string device;
+  std::array<std::uint8_t, 16> command{};
+  int direction = -1;
+  int length = 0;
+  std::uint16_t crc = 0;  // of the data phase's bytes
+  int result = 0;
+
+  std::uint16_t Op() const { return static_cast<std::uint16_t>(command[0] << 8 | command[1]); }
+  // Little-endian 32-bit parameter at a command offset (2: block count, 6: block number).
+  std::uint32_t Parameter32(int offset) const;
+  std::uint16_t Parameter16(int offset) const;
+};
+
+// Writes the scenario text (plus a trace line) to a file in a fresh temporary folder and
+// points GPLUS_SIM_SCENARIO at it; the simulated library reads it at its next factory call,
+// that is when the next device agent is made. Restores the variable on destruction.
+class ScopedScenario {
+ public:
+  explicit ScopedScenario(const std::string& text);
+  ~ScopedScenario();
+  ScopedScenario(const ScopedScenario&) = delete;
+  ScopedScenario& operator=(const ScopedScenario&) = delete;
+
+  // The transfers traced so far, in order.
+  std::vector<TraceTransfer> Transfers() const;
+  // Every trace line, for failure messages.
+  std::string TraceText() const;
+
+ private:
+  std::filesystem::path m_folder;
+  std::filesystem::path m_tracePath;
+  std::optional<std::string> m_savedScenario;
+};
+
+// The block numbers of the WriteBlock transfers, in order.
+std::vector<std::uint32_t> WrittenBlocks(const std::vector<TraceTransfer>& transfers);
+
+class ScriptedDeviceList : public platform::PresentDeviceList {
+ public:
+  explicit ScriptedDeviceList(std::optional<std::vector<std::string>> names = {})
+      : m_names(std::move(names)) {}
+  std::optional<std::vector<std::string>> FriendlyNames() override {
+    ++m_calls;
+    return m_names;
+  }
+  int Calls() const { return m_calls; }
+
+ private:
+  std::optional<std::vector<std::string>> m_names;
+  int m_calls = 0;
+};
+
+class RecordingUrlOpener : public platform::UrlOpener {
+ public:
+  void Open(const std::string& address) override { m_opened.push_back(address); }
+  const std::vector<std::string>& Opened() const { return m_opened; }
+
+ private:
+  std::vector<std::string> m_opened;
+};
+
+// Installs a device list and an opener for the connection checks; uninstalls both after.
+class ScopedConnectionServices {
+ public:
+  ScopedConnectionServices(platform::PresentDeviceList& list, platform::UrlOpener& opener);
+  ~ScopedConnectionServices();
+  ScopedConnectionServices(const ScopedConnectionServices&) = delete;
+  ScopedConnectionServices& operator=(const ScopedConnectionServices&) = delete;
+};
+
+// Records the boxes shown without an owner (the library loader's warning).
+class ScopedOwnerlessBoxRecorder {
+ public:
+  ScopedOwnerlessBoxRecorder();
+  ~ScopedOwnerlessBoxRecorder();
+  ScopedOwnerlessBoxRecorder(const ScopedOwnerlessBoxRecorder&) = delete;
+  ScopedOwnerlessBoxRecorder& operator=(const ScopedOwnerlessBoxRecorder&) = delete;
+
+  std::vector<std::string> Texts() const;
+};

@@ -1,0 +1,268 @@
+// The whole update sequence, headless: the controller with the scripted view on virtual time,
+// the real phases, the real USB layer and the simulated device, from the first phase 0 to
+// "End Application", with the device's trace as the proof of what was written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_update_view.h"
+#include "sequence_harness.h"
+#include "simulated_device_support.h"
+#include "update/connection_checks.h"
+#include "update/device_protocol.h"
+#include "update/firmware_image.h"
+#include "update/update_controller.h"
+#include "update/update_state.h"
+#include "usb/library_loader.h"
+
+namespace {
+
+const std::string kFirmwareName = "SC5_Firmware_v1.10.bin";
+const std::string kConfirmUpdate = "SCRIBOLANTE X をUpdateしますか？";
+const std::string kComplete = "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
+const std::string kCommunication = "SCRIBOLANTE X との通信に異常が発生しました。";
+const std::string kNoDevice = "SCRIBOLANTE X と接続できませんでした。";
+const std::string kConnectFailed = "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
+const std::string kSeveralDevices =
+    "SCRIBOLANTE X が2台以上接続されています。\n"
+    "1台になるように他のSCRIBOLANTE X を切断してアプリを再起動してください。\n"
+    "アプリを終了します。";
+
+std::vector<std::uint8_t> FirmwareBytes(std::size_t size) {
+  std::vector<std::uint8_t> bytes(size);
+  std::uint32_t state = 0x12345678;
+  for (auto& byte : bytes) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream stream(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> BoxTexts(const FakeUpdateView& view) {
+  std::vector<std::string> texts;
+  for (const auto& box : view.MessageBoxes()) texts.push_back(box.text);
+  return texts;
+}
+
+std::vector<TickRecord> TicksInPhase(const FakeUpdateView& view, std::uint32_t phase) {
+  std::vector<TickRecord> ticks;
+  for (const auto& tick : view.Ticks()) {
+    if (tick.phase == phase) ticks.push_back(tick);
+  }
+  return ticks;
+}
+
+// The transfers of one successful pass: the device information, each block's write and
+// status read in order, then the checksum confirmation.
+void ExpectCompletePass(const std::vector<TraceTransfer>& transfers,
+                        const std::vector<std::uint8_t>& file) {
+  std::vector<std::uint8_t> image = file;
+  image.resize((file.size() + FW_PAD_UNIT - 1) / FW_PAD_UNIT * FW_PAD_UNIT, 0xFF);
+  const std::uint32_t blockCount = static_cast<std::uint32_t>(image.size() / FW_BLOCK_SIZE);
+  ASSERT_EQ(transfers.size(), 2 + 2 * blockCount);
+  EXPECT_EQ(transfers.front().command, DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo).bytes);
+  for (std::uint32_t block = 1; block <= blockCount; ++block) {
+    SCOPED_TRACE(block);
+    const std::uint16_t crc = Crc16(image.data() + (block - 1) * FW_BLOCK_SIZE, FW_BLOCK_SIZE);
+    const TraceTransfer& write = transfers[2 * block - 1];
+    EXPECT_EQ(write.command, DeviceCommandBlock::WriteBlock(blockCount, block, crc).bytes);
+    EXPECT_EQ(write.crc, crc);
+    EXPECT_EQ(write.length, static_cast<int>(FW_BLOCK_SIZE));
+    EXPECT_EQ(transfers[2 * block].command, DeviceCommandBlock::ForOp(DeviceOp::BlockStatus).bytes);
+  }
+  EXPECT_EQ(transfers.back().command,
+            DeviceCommandBlock::ConfirmChecksum(Crc16(image.data(), image.size())).bytes);
+  for (const auto& transfer : transfers) EXPECT_EQ(transfer.result, 0);
+}
+
+// Far more than any of these sequences needs, so a fault that loops ends the test quickly.
+RunOptions Bounded(std::function<bool()> until = {}) {
+  RunOptions options;
+  options.until = std::move(until);
+  options.maxTicks = 2000;
+  return options;
+}
+const RunOptions kBounded = Bounded();
+
+class WholeUpdate : public ::testing::Test {
+ protected:
+  void Start(const std::string& scenario) {
+    m_scenario = std::make_unique<ScopedScenario>(scenario);
+    m_controller = std::make_unique<UpdateController>(m_view);
+    ASSERT_TRUE(m_controller->OnCreate());
+  }
+  void TearDown() override {
+    m_view.BeginClosing();
+    m_controller.reset();
+    m_scenario.reset();
+  }
+  RunEnd Run(const RunOptions& options = {}) { return RunSequence(*m_controller, m_view, options); }
+  void PollUntilTheSecondPass(ScriptedDeviceList& list, std::size_t normalModeBoxes);
+
+  ScopedWorkingFolder m_folder;
+  ScriptedDeviceList m_list{std::vector<std::string>{}};
+  ScriptedDeviceList m_normalModeList{std::vector<std::string>{"VELDRA SCRIBOLANTE USB Device"}};
+  RecordingUrlOpener m_opener;
+  FakeUpdateView m_view;
+  std::unique_ptr<ScopedScenario> m_scenario;
+  std::unique_ptr<UpdateController> m_controller;
+};
+
+TEST_F(WholeUpdate, WritesEveryBlockInOrderAndEndsAfterTheConfirmedChecksum) {
+  ScopedConnectionServices services(m_list, m_opener);
+  // The simulated device confirms the checksum only when it matches the blocks it received.
+  const std::vector<std::uint8_t> file = FirmwareBytes(40 * FW_BLOCK_SIZE);
+  const auto path = m_folder.WriteFile(kFirmwareName, file);
+  m_view.QueueAnswers({IDYES});
+  Start("info version 1 0");
+
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
+                                                         "USB Connected.", "Confirming checksum.",
+                                                         "Update Complete.", "End Application"}));
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  EXPECT_EQ(m_view.TargetVersionTexts(), std::vector<std::string>{"1.10"});
+  EXPECT_EQ(m_view.CurrentVersionTexts(), std::vector<std::string>{"1.0"});
+  const std::vector<int> positions = m_view.ProgressPositions();
+  ASSERT_GE(positions.size(), 2u);
+  EXPECT_EQ(positions[positions.size() - 2], 9800);
+  EXPECT_EQ(positions.back(), 10000);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_EQ(m_view.CloseCount(), 1);
+  ExpectCompletePass(m_scenario->Transfers(), file);
+  EXPECT_EQ(ReadFile(path), file);
+}
+
+TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksum) {
+  ScopedConnectionServices services(m_list, m_opener);
+  const std::vector<std::uint8_t> file = FirmwareBytes(33 * FW_BLOCK_SIZE + 5000);
+  m_folder.WriteFile(kFirmwareName, file);
+  Start("checksum accept");
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  ExpectCompletePass(m_scenario->Transfers(), file);
+}
+
+TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
+  ScopedConnectionServices services(m_list, m_opener);
+  const std::vector<std::uint8_t> file = FirmwareBytes(36 * FW_BLOCK_SIZE);
+  m_folder.WriteFile(kFirmwareName, file);
+  m_view.QueueAnswers({IDYES, IDOK, IDYES});
+  // Exchange 20 is block 10's data (1: device information; 2n: block n; 2n + 1: its status).
+  Start("fail transfer 20");
+
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(BoxTexts(m_view),
+            (std::vector<std::string>{kConfirmUpdate, kCommunication, kConfirmUpdate, kComplete}));
+  const auto transfers = m_scenario->Transfers();
+  ASSERT_EQ(transfers.size(), 20u + 2 + 2 * 36);
+  EXPECT_NE(transfers[19].result, 0);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t block = 1; block <= 10; ++block) expected.push_back(block);
+  for (std::uint32_t block = 1; block <= 36; ++block) expected.push_back(block);
+  EXPECT_EQ(WrittenBlocks(transfers), expected);
+  ExpectCompletePass({transfers.begin() + 20, transfers.end()}, file);
+  const auto log = m_view.LogTexts();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "USB Connecting..."), 2);
+  EXPECT_EQ(std::count(log.begin(), log.end(), ""), 1);
+  EXPECT_EQ(log.back(), "End Application");
+}
+
+// No device in update mode: polls a second apart, the name scan every 30 polls, the give-up
+// at poll 180 and the restart that counts afresh.
+void WholeUpdate::PollUntilTheSecondPass(ScriptedDeviceList& list, std::size_t normalModeBoxes) {
+  ScopedConnectionServices services(list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
+  Start("list 1");
+
+  // The whole first pass and the first poll of the second.
+  EXPECT_EQ(Run(Bounded([&] { return TicksInPhase(m_view, 2).size() == 181; })), RunEnd::UntilMet);
+  const auto polls = TicksInPhase(m_view, 2);
+  ASSERT_EQ(polls.size(), 181u);
+  for (std::size_t poll = 1; poll < 180; ++poll) {
+    EXPECT_EQ(polls[poll].at - polls[poll - 1].at, 1000u) << poll;
+  }
+  const auto boxes = m_view.MessageBoxes();
+  ASSERT_EQ(boxes.size(), normalModeBoxes + 1);
+  for (std::size_t index = 0; index < normalModeBoxes; ++index) {
+    EXPECT_TRUE(boxes[index].relabelled);
+    EXPECT_EQ(boxes[index].at, polls[30 * (index + 1) - 1].at);
+  }
+  EXPECT_EQ(boxes.back().text, kNoDevice);
+  EXPECT_EQ(boxes.back().at, polls[179].at);
+  // "移動" is the relabelled box's default answer: the page was opened each time.
+  EXPECT_EQ(m_opener.Opened().size(), normalModeBoxes);
+  const auto restart = TicksInPhase(m_view, 0);
+  ASSERT_EQ(restart.size(), 2u);
+  EXPECT_EQ(restart[1].at, polls[179].at + 1000);
+  EXPECT_EQ(m_view.LogTexts(),
+            (std::vector<std::string>{"Startup FW updater.", "USB Connecting...", "",
+                                      "Startup FW updater.", "USB Connecting..."}));
+  EXPECT_EQ(ConnectionPollCount, 1u);
+}
+
+TEST_F(WholeUpdate, WithoutAnyDevicePollsSilentlyASecondApartThenStartsOver) {
+  PollUntilTheSecondPass(m_list, 0);
+}
+
+TEST_F(WholeUpdate, ANormalModeDeviceIsExplainedEveryThirtyPollsUntilTheRestart) {
+  PollUntilTheSecondPass(m_normalModeList, 5);
+}
+
+TEST_F(WholeUpdate, ADeviceThatAppearsLateIsConnectedAndARestartCountsFromZero) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
+  // Not in update mode: every pass starts over after the device information.
+  Start("list 1\nlist 100 SCRIBOLANTE-X-1\ninfo status 1");
+  std::vector<std::uint32_t> countsAtConnection;
+  EXPECT_EQ(Run(Bounded([&] {
+              const auto log = m_view.LogTexts();
+              if (!log.empty() && log.back() == "USB Connected.") {
+                countsAtConnection.push_back(ConnectionPollCount);
+              }
+              return countsAtConnection.size() == 2;
+            })),
+            RunEnd::UntilMet);
+  EXPECT_EQ(countsAtConnection, (std::vector<std::uint32_t>{99, 0}));
+  EXPECT_EQ(TicksInPhase(m_view, 2).size(), 101u);
+}
+
+TEST_F(WholeUpdate, TwoDevicesEndTheApplicationWithoutAnyTransfer) {
+  ScopedConnectionServices services(m_normalModeList, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
+  Start("devices 1 2");
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kSeveralDevices});
+  EXPECT_EQ(m_view.LogTexts().back(), "End Application");
+  EXPECT_TRUE(m_scenario->Transfers().empty());
+  EXPECT_TRUE(m_opener.Opened().empty());
+}
+
+TEST_F(WholeUpdate, AMissingVendorLibraryWarnsAndEndsTheApplication) {
+  ScopedConnectionServices services(m_list, m_opener);
+  ScopedOwnerlessBoxRecorder ownerless;
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
+  Start("");
+  usbLibraryLoader.SetLibraryPath((m_folder.path() / "GPlusUSBLibEx.so").c_str());
+  const RunEnd end = Run(kBounded);
+  usbLibraryLoader.SetLibraryPath(nullptr);
+  EXPECT_EQ(end, RunEnd::Closed);
+  EXPECT_EQ(ownerless.Texts().size(), 1u);
+  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kConnectFailed});
+  EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
+                                                         "End Application"}));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// Phases 3 to 5 of the update: the device information and the user's confirmation, the block
+// writes with their status reads, retries and progress, and the whole-image checksum.
+#include "update/update_protocol.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "update/device_protocol.h"
+#include "update/firmware_image.h"
+#include "update/update_controller.h"
+#include "update/update_state.h"
+#include "update/update_view.h"
+#include "usb/hid_std_agent.h"
+
+TransferCursor transferCursor;
+
+namespace {
+
+constexpr const char* kNoMemoryMessage = "メモリを確保できませんでした。\nアプリを終了します。";
+constexpr const char* kCommunicationMessage = "SCRIBOLANTE X との通信に異常が発生しました。";
+constexpr const char* kNotUpdateModeMessage =
+    "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
+    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。";
+constexpr const char* kConfirmUpdateMessage = "SCRIBOLANTE X をUpdateしますか？";
+constexpr const char* kConfirmCaption = "確認";
+constexpr const char* kUpdateCancelledMessage =
+    "SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。";
+constexpr const char* kTooManyRejectionsMessage = "SCRIBOLANTE X のUpdate中に異常が発生しました。";
+constexpr const char* kUpdateCompleteMessage =
+    "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
+constexpr const char* kUpdateFailedMessage = "SCRIBOLANTE X のUpdateに失敗しました。";
+
+constexpr int kDevicePosition = 0;
+constexpr int kDirectionFromDevice = 0;
+constexpr int kDirectionToDevice = 1;
+constexpr int kProgressComplete = 10000;
+// The bar stops short of complete until the device has confirmed the whole image.
+constexpr int kProgressWriteCap = 9800;
+
+using Buffer = std::unique_ptr<std::uint8_t[]>;
+
+Buffer AllocateBuffer(std::size_t size) {
+  return Buffer(new (std::nothrow) std::uint8_t[size]);
+}
+
+// Every read starts from all 0xFF, so bytes the device leaves unwritten read as a refusal
+// (status not 0, block rejected, checksum refused) and never as uninitialised memory.
+bool ReadReply(C_GPUSBHIDStdAgentEx& agent, DeviceOp op, std::uint8_t* reply) {
+  std::memset(reply, 0xFF, kReplySize);
+  return DeviceRead(agent, static_cast<std::uint16_t>(op), reply);
+}
+
+int BlockProgress(std::uint32_t blockNumber, std::uint32_t blockCount) {
+  const std::uint64_t position =
+      static_cast<std::uint64_t>(blockNumber) * kProgressComplete / blockCount;
+  return static_cast<int>(std::min<std::uint64_t>(position, kProgressWriteCap));
+}
+
+}  // namespace
+
+bool DeviceRead(C_GPUSBHIDStdAgentEx& agent, std::uint16_t op, std::uint8_t* reply) {
+  DeviceCommandBlock block = DeviceCommandBlock::ForOp(static_cast<DeviceOp>(op));
+  int length = 0;
+  switch (static_cast<DeviceOp>(op)) {
+    case DeviceOp::ConfirmChecksum:
+      block = DeviceCommandBlock::ConfirmChecksum(firmwareImage.crc);
+      length = kReplySize;
+      break;
+    case DeviceOp::DeviceInfo:
+    case DeviceOp::BlockStatus:
+      length = kReplySize;
+      break;
+    default:
+      break;
+  }
+  return agent.SendCommand(kDevicePosition, block.bytes.data(), kDirectionFromDevice, reply,
+                           length) == 0;
+}
+
+int QueryDeviceInfo() {
+  UpdateView& view = *UpdateContext->view;
+  Buffer reply = AllocateBuffer(kReplySize);
+  if (!reply) {
+    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    return kPhaseEnd;
+  }
+  if (!ReadReply(*UpdateContext->deviceAgent, DeviceOp::DeviceInfo, reply.get())) {
+    view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+    return kPhaseRestart;
+  }
+  const DeviceInfoReply info = DeviceInfoReply::Decode(reply.get());
+  if (info.status != 0) {
+    view.ShowMessageBox(kNotUpdateModeMessage, nullptr, MB_OK);
+    return kPhaseRestart;
+  }
+
+  char version[16];
+  std::snprintf(version, sizeof version, "%u.%u", static_cast<unsigned>(info.versionMajor),
+                static_cast<unsigned>(info.versionMinor));
+  view.SetCurrentVersionText(version);
+
+  if (view.ShowMessageBox(kConfirmUpdateMessage, kConfirmCaption, MB_YESNO) != IDYES) {
+    view.ShowMessageBox(kUpdateCancelledMessage, nullptr, MB_OK);
+    return kPhaseEnd;
+  }
+  return kPhaseAdvance;
+}
+
+int WriteFirmwareBlocks() {
+  UpdateView& view = *UpdateContext->view;
+  C_GPUSBHIDStdAgentEx& agent = *UpdateContext->deviceAgent;
+  Buffer reply = AllocateBuffer(kReplySize);
+  if (!reply) {
+    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    return kPhaseEnd;
+  }
+
+  const std::uint32_t blockCount = firmwareImage.blockCount;
+  while (transferCursor.nextBlock <= blockCount) {
+    // A closing window gets no more blocks; the worker makes no move after this run.
+    if (UpdateClosing()) return kPhaseWait;
+    const std::uint32_t blockNumber = transferCursor.nextBlock;
+    const std::size_t offset = static_cast<std::size_t>(blockNumber - 1) * FW_BLOCK_SIZE;
+
+    // The device's data phase gets a copy, so the library can never touch the image itself.
+    Buffer block = AllocateBuffer(FW_BLOCK_SIZE);
+    if (!block || offset + FW_BLOCK_SIZE > firmwareImage.data.size()) {
+      view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+      return kPhaseRestart;
+    }
+    std::memcpy(block.get(), firmwareImage.data.data() + offset, FW_BLOCK_SIZE);
+    const DeviceCommandBlock command =
+        DeviceCommandBlock::WriteBlock(blockCount, blockNumber, Crc16(block.get(), FW_BLOCK_SIZE));
+
+    const int sent = agent.SendCommand(kDevicePosition, command.bytes.data(), kDirectionToDevice,
+                                       block.get(), static_cast<int>(FW_BLOCK_SIZE));
+    block.reset();
+    if (sent != 0 || !ReadReply(agent, DeviceOp::BlockStatus, reply.get())) {
+      view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+      return kPhaseRestart;
+    }
+
+    const BlockStatusReply status = BlockStatusReply::Decode(reply.get());
+    if (status.rejected == 0) {
+      const int position = BlockProgress(blockNumber, blockCount);
+      if (view.GetProgressPosition() != position) view.SetProgressPosition(position);
+      transferCursor.nextBlock = blockNumber + 1;
+      transferCursor.retryCount = 0;
+    } else {
+      // The device names the block it wants; anything but the block just written means the
+      // whole transfer begins again.
+      if (status.requestedBlock != blockNumber) transferCursor.nextBlock = 1;
+      transferCursor.retryCount += 1;
+      if (transferCursor.retryCount > FW_RETRY_LIMIT) {
+        view.ShowMessageBox(kTooManyRejectionsMessage, nullptr, MB_OK);
+        return kPhaseRestart;
+      }
+    }
+
+    if (transferCursor.nextBlock % FW_YIELD_INTERVAL == 0) return kPhaseWait;
+  }
+  return kPhaseAdvance;
+}
+
+int ConfirmImageChecksum() {
+  UpdateView& view = *UpdateContext->view;
+  AppendLogLine("Confirming checksum.");
+  Buffer reply = AllocateBuffer(kReplySize);
+  if (!reply) {
+    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    return kPhaseEnd;
+  }
+  if (!ReadReply(*UpdateContext->deviceAgent, DeviceOp::ConfirmChecksum, reply.get())) {
+    view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+    return kPhaseRestart;
+  }
+  if (ChecksumReply::Decode(reply.get()).result != 0) {
+    view.ShowMessageBox(kUpdateFailedMessage, nullptr, MB_OK);
+    return kPhaseRestart;
+  }
+  view.SetProgressPosition(kProgressComplete);
+  AppendLogLine("Update Complete.");
+  view.ShowMessageBox(kUpdateCompleteMessage, nullptr, MB_OK);
+  return kPhaseEnd;
+}
