@@ -63,7 +63,12 @@ bool IsValidUtf8(std::string_view text) {
 }
 
 std::string Quote(std::string_view text) {
-  return "'" + std::string(text) + "'";
+  std::string quoted;
+  quoted.reserve(text.size() + 2);
+  quoted.push_back('\'');
+  quoted.append(text);
+  quoted.push_back('\'');
+  return quoted;
 }
 
 // The usage shown when a setting has the wrong number of words.

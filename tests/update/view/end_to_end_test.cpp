@@ -1,0 +1,165 @@
+// Whole updates in the real view, offscreen, with real timers, the real workflow and our
+// simulated GPlusUSBLibEx.so beside the test program: a good device, a declined update, and
+// a window closed in the middle of the block writes.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "view_test_support.h"
+
+namespace {
+
+const QString kConfirmText = QString::fromUtf8("SCRIBOLANTE X をUpdateしますか？");
+const QString kCompleteText =
+    QString::fromUtf8("SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。");
+const QString kCancelledText =
+    QString::fromUtf8("SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。");
+
+std::vector<char> ImageBytes(std::size_t size) {
+  std::vector<char> bytes(size);
+  for (std::size_t index = 0; index < size; ++index) {
+    bytes[index] = static_cast<char>((index * 7 + index / 251) & 0xFF);
+  }
+  return bytes;
+}
+
+std::vector<char> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class EndToEndTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPhaseStepsForTesting();
+    ASSERT_TRUE(folder.isValid());
+    if (const char* scenario = std::getenv("GPLUS_SIM_SCENARIO")) savedScenario = scenario;
+    ::unsetenv("GPLUS_SIM_SCENARIO");
+    savedDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path().toStdString());
+  }
+
+  void TearDown() override {
+    view.reset();
+    std::filesystem::current_path(savedDirectory);
+    if (savedScenario) {
+      ::setenv("GPLUS_SIM_SCENARIO", savedScenario->c_str(), 1);
+    } else {
+      ::unsetenv("GPLUS_SIM_SCENARIO");
+    }
+  }
+
+  void WriteImage(std::size_t size) {
+    image = ImageBytes(size);
+    std::ofstream out(imagePath, std::ios::binary);
+    out.write(image.data(), static_cast<std::streamsize>(image.size()));
+  }
+
+  void UseScenario(const std::string& text) {
+    const std::filesystem::path path = std::filesystem::current_path() / "device.scenario";
+    std::ofstream(path) << text;
+    ::setenv("GPLUS_SIM_SCENARIO", path.c_str(), 1);
+  }
+
+  void Start() {
+    view = std::make_unique<CFWUpdaterView>();
+    view->show();
+    ASSERT_TRUE(view->OnCreate());
+  }
+
+  QStringList LogLines() const {
+    QStringList lines;
+    auto* log = view->findChild<QListWidget*>(QStringLiteral("operationLog1009"));
+    for (int row = 0; log && row < log->count(); ++row) lines << log->item(row)->text();
+    return lines;
+  }
+
+  QString Field(const char* name) const {
+    auto* edit = view->findChild<QLineEdit*>(QString::fromLatin1(name));
+    return edit ? edit->text() : QString();
+  }
+
+  QTemporaryDir folder;
+  const std::filesystem::path imagePath = "SC5_Firmware_v1.2.bin";
+  std::vector<char> image;
+  std::optional<std::string> savedScenario;
+  std::filesystem::path savedDirectory;
+  std::unique_ptr<CFWUpdaterView> view;
+};
+
+TEST_F(EndToEndTest, GoodDeviceIsUpdatedAndTheWindowCloses) {
+  WriteImage(64 * 1024);
+  Start();
+  BoxDriver driver([](QMessageBox& box) {
+    if (box.text() == kConfirmText) {
+      ClickButton(box, QString::fromUtf8("はい"));
+    } else {
+      box.defaultButton()->click();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000))
+      << LogLines().join("|").toStdString();
+
+  const QStringList lines = LogLines();
+  ASSERT_GE(lines.size(), 3);
+  EXPECT_EQ(lines.mid(lines.size() - 3),
+            (QStringList{"Confirming checksum.", "Update Complete.", "End Application"}));
+  EXPECT_EQ(lines.first(), QStringLiteral("Startup FW updater."));
+  EXPECT_TRUE(lines.contains("USB Connecting..."));
+  EXPECT_EQ(view->GetProgressPosition(), 10000);
+  EXPECT_EQ(Field("targetVersion1008"), QStringLiteral("1.2"));
+  EXPECT_EQ(Field("currentVersion1007"), QStringLiteral("1.0"));
+
+  ASSERT_EQ(driver.seen().size(), 2u);
+  EXPECT_EQ(driver.seen()[0].title, QString::fromUtf8("確認"));
+  EXPECT_EQ(driver.seen()[1].text, kCompleteText);
+  EXPECT_EQ(driver.seen()[1].title, QStringLiteral("SCRIBOLANTE X FW Updater"));
+  EXPECT_EQ(ReadFile(imagePath), image) << "the firmware file is never changed";
+}
+
+TEST_F(EndToEndTest, DecliningEndsTheApplicationWithoutWriting) {
+  WriteImage(64 * 1024);
+  Start();
+  BoxDriver driver([](QMessageBox& box) {
+    if (box.text() == kConfirmText) {
+      ClickButton(box, QString::fromUtf8("いいえ"));
+    } else {
+      box.defaultButton()->click();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000));
+  ASSERT_EQ(driver.seen().size(), 2u);
+  EXPECT_EQ(driver.seen()[1].text, kCancelledText);
+  EXPECT_EQ(LogLines().last(), QStringLiteral("End Application"));
+  EXPECT_EQ(view->GetProgressPosition(), 0);
+}
+
+TEST_F(EndToEndTest, ClosingTheWindowMidWriteStopsCleanly) {
+  // Eight blocks at a device's pace: a quarter of a second each.
+  WriteImage(8 * 32 * 1024);
+  UseScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
+  Start();
+  BoxDriver driver([](QMessageBox& box) {
+    if (box.text() == kConfirmText) ClickButton(box, QString::fromUtf8("はい"));
+  });
+  ASSERT_TRUE(WaitUntil([&] { return view->GetProgressPosition() > 0; }, 60000))
+      << LogLines().join("|").toStdString();
+  view->close();
+  EXPECT_FALSE(view->isVisible());
+  EXPECT_LT(view->GetProgressPosition(), 9800);
+  QCoreApplication::processEvents();
+  const QStringList lines = LogLines();
+  EXPECT_FALSE(lines.contains("Confirming checksum."));
+  EXPECT_FALSE(lines.contains("End Application"));
+  EXPECT_EQ(driver.seen().size(), 1u) << "no message after the close";
+  EXPECT_EQ(ReadFile(imagePath), image);
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+// The form view: builds form 101, carries the sequence's view operations to the UI thread,
+// runs the step timer and shows the sequence's message boxes.
+#include "update/view/fw_updater_view.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QTimer>
+#include <algorithm>
+#include <optional>
+
+#include "update/view/view_message_box.h"
+
+namespace {
+
+constexpr int kProgressMaximum = 10000;
+
+QString FromNarrow(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+CFWUpdaterView::CFWUpdaterView(QWidget* parent)
+    : QWidget(parent), m_formFont(FormFont()), m_units(m_formFont), m_controller(*this) {
+  BuildForm();
+}
+
+CFWUpdaterView::~CFWUpdaterView() {
+  BeginClose();
+}
+
+void CFWUpdaterView::BuildForm() {
+  setFont(m_formFont);
+
+  m_currentVersionLabel = new QLabel(QString::fromUtf8(form101::kCurrentVersionLabelText), this);
+  m_currentVersionLabel->setObjectName(QStringLiteral("currentVersionLabel"));
+  m_targetVersionLabel = new QLabel(QString::fromUtf8(form101::kTargetVersionLabelText), this);
+  m_targetVersionLabel->setObjectName(QStringLiteral("targetVersionLabel"));
+
+  // Editable like the original fields; nothing ever reads them back.
+  m_currentVersionEdit = new QLineEdit(this);
+  m_currentVersionEdit->setObjectName(QStringLiteral("currentVersion1007"));
+  m_targetVersionEdit = new QLineEdit(this);
+  m_targetVersionEdit->setObjectName(QStringLiteral("targetVersion1008"));
+
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName(QStringLiteral("progress1001"));
+  m_progress->setRange(0, kProgressMaximum);
+  m_progress->setValue(0);
+  m_progress->setTextVisible(false);
+
+  m_operationLog = new QListWidget(this);
+  m_operationLog->setObjectName(QStringLiteral("operationLog1009"));
+  m_operationLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m_operationLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  m_operationLog->setSortingEnabled(false);
+  m_operationLog->setUniformItemSizes(true);
+
+  setTabOrder(m_currentVersionEdit, m_targetVersionEdit);
+  setTabOrder(m_targetVersionEdit, m_operationLog);
+
+  m_stepTimer = new QTimer(this);
+  m_stepTimer->setObjectName(QStringLiteral("stepTimer"));
+  m_stepTimer->setTimerType(Qt::PreciseTimer);
+  connect(m_stepTimer, &QTimer::timeout, this, &CFWUpdaterView::OnStepTimerTick);
+
+  resize(formSize());
+  PlaceControls();
+}
+
+void CFWUpdaterView::PlaceControls() {
+  PlaceLabel(m_currentVersionLabel, form101::kCurrentVersionLabel);
+  PlaceLabel(m_targetVersionLabel, form101::kTargetVersionLabel);
+  m_currentVersionEdit->setGeometry(m_units.ToPixels(form101::kCurrentVersionEdit));
+  m_targetVersionEdit->setGeometry(m_units.ToPixels(form101::kTargetVersionEdit));
+  m_progress->setGeometry(m_units.ToPixels(form101::kProgress));
+  // The log alone follows the form's width, one for one; its height stays.
+  QRect log = m_units.ToPixels(form101::kOperationLog);
+  log.setWidth(std::max(0, log.width() + width() - formSize().width()));
+  m_operationLog->setGeometry(log);
+}
+
+void CFWUpdaterView::PlaceLabel(QLabel* label, const DialogRect& rect) {
+  // The template's label boxes are narrower than their Japanese texts; a label may reach
+  // as far right as the form does, so that it is not cut off.
+  QRect place = m_units.ToPixels(rect);
+  const int textWidth = label->fontMetrics().horizontalAdvance(label->text());
+  const int room = formSize().width() - place.x();
+  place.setWidth(std::max(place.width(), std::min(textWidth, room)));
+  label->setGeometry(place);
+}
+
+QSize CFWUpdaterView::formSize() const {
+  return m_units.ToPixels(form101::kWidth, form101::kHeight);
+}
+
+bool CFWUpdaterView::OnCreate() {
+  return m_controller.OnCreate();
+}
+
+void CFWUpdaterView::OnInitialUpdate() {
+  QWidget* frame = window();
+  if (frame == this) {
+    const QSize fitted = formSize().boundedTo(size());
+    if (fitted != size()) resize(fitted);
+    return;
+  }
+  // Lay the frame out first, so that the view's size inside it is current.
+  if (QLayout* layout = frame->layout()) layout->activate();
+  const QSize chrome = frame->size() - size();
+  const QSize fitted = (formSize() + chrome).boundedTo(frame->size());
+  if (fitted != frame->size()) frame->resize(fitted);
+}
+
+void CFWUpdaterView::SetContextMenu(QMenu* menu) {
+  m_contextMenu = menu;
+}
+
+void CFWUpdaterView::BeginClose() {
+  if (m_closing) return;
+  m_closing = true;
+  m_stepTimer->stop();
+  // From here on the worker gets its answers at once, so joining it below cannot wait on
+  // the UI thread; a box it is waiting for is dismissed.
+  m_relay.Close();
+  if (m_openBox) m_openBox->reject();
+  m_controller.Shutdown();
+}
+
+void CFWUpdaterView::AddLogLine(const std::string& line, bool scrollToEnd) {
+  m_relay.Call([this, line, scrollToEnd] {
+    m_operationLog->addItem(FromNarrow(line));
+    if (scrollToEnd) m_operationLog->scrollToBottom();
+  });
+}
+
+void CFWUpdaterView::SetProgressRange(int low, int high) {
+  m_relay.Call([this, low, high] {
+    m_progress->setRange(low, high);
+    // A bar whose position fell outside the new range reads its low end, as on Windows.
+    if (m_progress->value() < m_progress->minimum()) m_progress->setValue(m_progress->minimum());
+  });
+}
+
+int CFWUpdaterView::GetProgressPosition() {
+  return m_relay.Call<int>([this] { return std::max(m_progress->value(), m_progress->minimum()); },
+                           0);
+}
+
+void CFWUpdaterView::SetProgressPosition(int position) {
+  m_relay.Call([this, position] {
+    // Out-of-range positions are clamped rather than ignored, as the Windows control does.
+    m_progress->setValue(std::clamp(position, m_progress->minimum(), m_progress->maximum()));
+  });
+}
+
+void CFWUpdaterView::SetCurrentVersionText(const std::string& text) {
+  m_relay.Call([this, text] { m_currentVersionEdit->setText(FromNarrow(text)); });
+}
+
+void CFWUpdaterView::SetTargetVersionText(const std::string& text) {
+  m_relay.Call([this, text] { m_targetVersionEdit->setText(FromNarrow(text)); });
+}
+
+int CFWUpdaterView::ShowMessageBox(const std::string& text, const char* caption, unsigned type) {
+  std::optional<std::string> ownCaption;
+  if (caption) ownCaption = caption;
+  return m_relay.Call<int>(
+      [this, text, ownCaption, type] {
+        return ShowBoxOnUiThread(text, ownCaption ? ownCaption->c_str() : nullptr, type, false);
+      },
+      DismissedAnswer(type));
+}
+
+int CFWUpdaterView::ShowRelabelledMessageBox(const std::string& text, const char* caption,
+                                             unsigned type) {
+  std::optional<std::string> ownCaption;
+  if (caption) ownCaption = caption;
+  return m_relay.Call<int>(
+      [this, text, ownCaption, type] {
+        return ShowBoxOnUiThread(text, ownCaption ? ownCaption->c_str() : nullptr, type, true);
+      },
+      DismissedAnswer(type));
+}
+
+int CFWUpdaterView::ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type,
+                                      bool relabel) {
+  if (m_closing) return DismissedAnswer(type);
+  const QPointer<QMessageBox> box = CreateMessageBox(this, text, caption, type);
+  std::optional<RenameButtonsHook> hook;
+  if (relabel) hook.emplace(box.data());
+  const QPointer<QMessageBox> outerBox = m_openBox;
+  m_openBox = box;
+  const QPointer<CFWUpdaterView> self(this);
+  box->exec();
+  // The box goes with the view if the view was deleted while the box was open.
+  if (!self) return DismissedAnswer(type);
+  m_openBox = outerBox;
+  if (!box) return DismissedAnswer(type);
+  const int answer = MessageBoxAnswer(*box, type);
+  delete box.data();
+  return answer;
+}
+
+void CFWUpdaterView::ArmStepTimer(unsigned milliseconds) {
+  m_relay.Post([this, milliseconds] {
+    if (!m_closing) m_stepTimer->start(static_cast<int>(std::min(milliseconds, 0x7FFFFFFFu)));
+  });
+}
+
+void CFWUpdaterView::StopStepTimer() {
+  m_relay.Post([this] { m_stepTimer->stop(); });
+}
+
+void CFWUpdaterView::CloseMainWindow() {
+  // Never inside the step that asks: the close would join the worker and tear the view
+  // down under the caller. From the worker the relay already queues it.
+  auto close = [this] {
+    if (!m_closing) window()->close();
+  };
+  if (m_relay.OnUiThread()) {
+    QMetaObject::invokeMethod(this, close, Qt::QueuedConnection);
+  } else {
+    m_relay.Post(close);
+  }
+}
+
+void CFWUpdaterView::OnStepTimerTick() {
+  m_controller.OnTimer(STEP_TIMER_ID);
+}
+
+void CFWUpdaterView::contextMenuEvent(QContextMenuEvent* event) {
+  if (!m_contextMenu) {
+    event->ignore();
+    return;
+  }
+  m_contextMenu->popup(event->globalPos());
+  event->accept();
+}
+
+void CFWUpdaterView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  PlaceControls();
+}
+
+void CFWUpdaterView::closeEvent(QCloseEvent* event) {
+  if (isWindow()) BeginClose();
+  QWidget::closeEvent(event);
+}
