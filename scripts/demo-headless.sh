@@ -21,6 +21,7 @@ xvfb_pid=$!
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "${window_manager_pid:-}" ] && kill "$window_manager_pid" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -28,13 +29,18 @@ for _ in $(seq 50); do
   xdotool getdisplaygeometry >/dev/null 2>&1 && break
   sleep 0.1
 done
+# A window manager gives the windows their title bars, so the screenshots show the captions.
+openbox >/dev/null 2>&1 &
+window_manager_pid=$!
+sleep 0.5
 
 shot_number=0
 shot() {
   shot_number=$((shot_number + 1))
   local file
   file=$(printf '%s/%02d-%s.png' "$shots" "$shot_number" "$1")
-  import -window root "$file" 2>/dev/null && echo "demo: screenshot $file"
+  # The root window is black around the program's windows: trim it away.
+  import -window root -trim +repage "$file" 2>/dev/null && echo "demo: screenshot $file"
 }
 
 cd "$demo_dir"
@@ -87,7 +93,7 @@ while kill -0 "$app_pid" 2>/dev/null; do
     sleep 0.3
     name=$(box_name)
     shot "$name"
-    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool windowactivate --sync "$window" 2>/dev/null || true
     xdotool key --clearmodifiers Return 2>/dev/null || true
     answered=$((answered + 1))
     sleep 0.3
@@ -102,7 +108,7 @@ while kill -0 "$app_pid" 2>/dev/null; do
       shot main-window-writing
       writing_shots=$((writing_shots + 1))
       if [ $about_shown -eq 0 ]; then
-        xdotool windowfocus --sync "$main_window" 2>/dev/null || true
+        xdotool windowactivate --sync "$main_window" 2>/dev/null || true
         xdotool key --clearmodifiers alt+h 2>/dev/null || true
         sleep 0.3
         xdotool key --clearmodifiers Return 2>/dev/null || true
@@ -110,7 +116,7 @@ while kill -0 "$app_pid" 2>/dev/null; do
         about_window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -vx "$main_window" | head -n 1 || true)
         if [ -n "$about_window" ]; then
           shot about-box
-          xdotool windowfocus --sync "$about_window" 2>/dev/null || true
+          xdotool windowactivate --sync "$about_window" 2>/dev/null || true
           xdotool key --clearmodifiers Return 2>/dev/null || true
         fi
         about_shown=1

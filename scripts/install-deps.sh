@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
-  xvfb xdotool x11-apps imagemagick
+  xvfb xdotool x11-apps imagemagick openbox
 )
 
 missing=()

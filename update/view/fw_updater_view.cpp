@@ -15,6 +15,8 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "update/view/view_message_box.h"
@@ -25,6 +27,17 @@ constexpr int kProgressMaximum = 10000;
 
 QString FromNarrow(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// With FWU_ECHO_UI set, log lines and message boxes are copied to standard error, one line
+// each, so an unattended run (the headless demo) can follow the update.
+void EchoToStandardError(const char* kind, const std::string& text) {
+  static const bool enabled = std::getenv("FWU_ECHO_UI") != nullptr;
+  if (!enabled) return;
+  std::string oneLine = text;
+  std::replace(oneLine.begin(), oneLine.end(), '\n', ' ');
+  std::fprintf(stderr, "[%s] %s\n", kind, oneLine.c_str());
+  std::fflush(stderr);
 }
 
 }  // namespace
@@ -138,6 +151,7 @@ void CFWUpdaterView::BeginClose() {
 
 void CFWUpdaterView::AddLogLine(const std::string& line, bool scrollToEnd) {
   m_relay.Call([this, line, scrollToEnd] {
+    EchoToStandardError("log", line);
     m_operationLog->addItem(FromNarrow(line));
     if (scrollToEnd) m_operationLog->scrollToBottom();
   });
@@ -195,6 +209,7 @@ int CFWUpdaterView::ShowRelabelledMessageBox(const std::string& text, const char
 int CFWUpdaterView::ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type,
                                       bool relabel) {
   if (m_closing) return DismissedAnswer(type);
+  EchoToStandardError("message box", text);
   const QPointer<QMessageBox> box = CreateMessageBox(this, text, caption, type);
   std::optional<RenameButtonsHook> hook;
   if (relabel) hook.emplace(box.data());

@@ -1,0 +1,17 @@
+// The command identifiers of the menus, the accelerator table and the edit popup menu, with
+// the values of the framework's standard commands.
+#pragma once
+
+enum CommandId : int {
+  ID_FILE_NEW = 57600,
+  ID_FILE_OPEN = 57601,
+  ID_FILE_SAVE = 57603,
+  ID_EDIT_COPY = 57634,
+  ID_EDIT_CUT = 57635,
+  ID_EDIT_PASTE = 57637,
+  ID_EDIT_UNDO = 57643,
+  ID_APP_ABOUT = 57664,
+  ID_APP_EXIT = 57665,
+  ID_NEXT_PANE = 57680,
+  ID_PREV_PANE = 57681,
+};

@@ -1,0 +1,160 @@
+// Start-up in the order the single-instance rule needs: the guard before any window, then the
+// framework services, then the document, frame and view, then the shown window.
+#include "app/fwu_updater_app.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <cstdio>
+#include <cstring>
+
+#include "app/about_dialog.h"
+#include "app/app_settings.h"
+#include "app/edit_popup_menu.h"
+#include "app/fwu_updater_doc.h"
+#include "app/main_frame.h"
+#include "app/message_boxes.h"
+#include "app/program_icon.h"
+#include "platform/message_box.h"
+#include "update/update_view.h"
+#include "update/view/fw_updater_view.h"
+
+platform::ConnectGuardHandle g_hConnectGuard = platform::kNoConnectGuard;
+
+namespace {
+
+constexpr const char* kOpenDialogCaption = "開く";
+constexpr const char* kAllFilesFilter = "すべてのファイル (*)";
+
+}  // namespace
+
+CFWUpdaterApp::CFWUpdaterApp(std::string guardName)
+    : m_guardName(guardName.empty() ? platform::ConnectGuardNameFromEnvironment()
+                                    : std::move(guardName)) {
+  // The identity under which the desktop groups the program's windows and finds its
+  // FWUpdater.AppID.NoVersion.desktop file: the Wayland app id comes from the desktop file
+  // name, the X11 window class from the application name. The settings name their
+  // organisation and application themselves (AppSettings).
+  QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
+  QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationId));
+  QCoreApplication::setApplicationVersion(QStringLiteral(FWU_PROJECT_VERSION));
+  QApplication::setWindowIcon(ProgramIcon());
+  platform::SetOwnerlessMessageBox(&PresentOwnerlessMessageBox);
+}
+
+CFWUpdaterApp::~CFWUpdaterApp() {
+  // The view goes first, so the worker is stopped before anything it might use.
+  m_mainFrame.reset();
+  m_document.reset();
+  m_editMenu.reset();
+  platform::SetOwnerlessMessageBox(nullptr);
+  // Process exit would drop the guard anyway; dropping it here keeps a test process that
+  // starts several applications from piling up held names.
+  if (g_hConnectGuard != platform::kNoConnectGuard && g_hConnectGuard == m_guard) {
+    platform::ReleaseConnectGuard(g_hConnectGuard);
+    g_hConnectGuard = platform::kNoConnectGuard;
+  }
+}
+
+bool CFWUpdaterApp::InitInstance() {
+  // The guard before anything else: a refused start must not have shown a window.
+  const platform::ConnectGuardResult guard = platform::CreateConnectGuard(m_guardName);
+  g_hConnectGuard = guard.handle;
+  m_guard = guard.handle;
+  if (guard.status == platform::ConnectGuardStatus::kHeldElsewhere) {
+    ShowMessageBoxWithType(nullptr, kMultipleStartMessage, kMultipleStartCaption,
+                           MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (guard.status == platform::ConnectGuardStatus::kUnavailable) {
+    // No box: the program runs unguarded, and Exit has nothing to release.
+    std::fprintf(stderr, "FWUpdater: connection guard unavailable (%s); running unguarded\n",
+                 std::strerror(guard.error));
+  }
+
+  // The per-user settings with their recent-file list, then the edit popup menu.
+  m_recentFiles = AppSettings::LoadRecentFiles();
+  PreLoadState();
+
+  // The single document, its frame and the form view in it. The command line carries no
+  // options of the program's own; Qt has taken its own.
+  m_document = std::make_unique<CFWUpdaterDoc>();
+  m_mainFrame = std::make_unique<CMainFrame>();
+  if (!m_mainFrame->Create()) return false;
+  m_mainFrame->view()->SetContextMenu(m_editMenu.get());
+  ConnectCommands();
+  if (!m_document->OnNewDocument()) return false;
+  InitialUpdateFrame();
+
+  // Shown where it was last closed, in front.
+  m_mainFrame->RestoreWindowPosition();
+  m_mainFrame->show();
+  m_mainFrame->raise();
+  m_mainFrame->activateWindow();
+  return true;
+}
+
+int CFWUpdaterApp::Run() {
+  if (!InitInstance()) return 1;
+  return QApplication::exec();
+}
+
+void CFWUpdaterApp::PreLoadState() {
+  m_editMenu = CreateEditPopupMenu();
+}
+
+void CFWUpdaterApp::ConnectCommands() {
+  CMainFrame* frame = m_mainFrame.get();
+  connect(frame->commandAction(ID_APP_ABOUT), &QAction::triggered, this,
+          &CFWUpdaterApp::OnAppAbout);
+  connect(frame->commandAction(ID_FILE_NEW), &QAction::triggered, this, &CFWUpdaterApp::OnFileNew);
+  connect(frame->commandAction(ID_FILE_OPEN), &QAction::triggered, this,
+          &CFWUpdaterApp::OnFileOpen);
+  connect(frame->commandAction(ID_FILE_SAVE), &QAction::triggered, this,
+          &CFWUpdaterApp::OnFileSave);
+  connect(frame->commandAction(ID_APP_EXIT), &QAction::triggered, this, &CFWUpdaterApp::OnAppExit);
+}
+
+void CFWUpdaterApp::InitialUpdateFrame() {
+  m_mainFrame->view()->OnInitialUpdate();
+  m_mainFrame->ShrinkToFitForm();
+}
+
+void CFWUpdaterApp::OnAppAbout() {
+  CAboutDlg dialog(m_mainFrame.get());
+  dialog.exec();
+}
+
+void CFWUpdaterApp::OnFileNew() {
+  if (m_document == nullptr || !m_document->OnNewDocument()) return;
+  InitialUpdateFrame();
+}
+
+void CFWUpdaterApp::OnFileOpen() {
+  if (m_document == nullptr) return;
+  QFileDialog dialog(m_mainFrame.get(), QString::fromUtf8(kOpenDialogCaption));
+  dialog.setObjectName(QStringLiteral("openFileDialog"));
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setNameFilter(QString::fromUtf8(kAllFilesFilter));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+
+  const QString path = dialog.selectedFiles().constFirst();
+  if (!m_document->OnOpenDocument(path)) return;
+  m_recentFiles = AppSettings::WithRecentFile(m_recentFiles, path);
+  AppSettings::SaveRecentFiles(m_recentFiles);
+  InitialUpdateFrame();
+}
+
+void CFWUpdaterApp::OnFileSave() {
+  if (m_document != nullptr) m_document->OnSaveDocument();
+}
+
+void CFWUpdaterApp::OnAppExit() {
+  // Without a guard (never created) there is nothing to release. A released guard is
+  // forgotten at once, so no later release can close a descriptor number reused since.
+  platform::ReleaseConnectGuard(g_hConnectGuard);
+  g_hConnectGuard = platform::kNoConnectGuard;
+  if (m_mainFrame != nullptr) m_mainFrame->close();
+}

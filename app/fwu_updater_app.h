@@ -1,0 +1,76 @@
+// The application object: start-up with the single-instance connection guard, the single
+// document with its frame and view, and the commands About, New, Open, Save and Exit.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "platform/connect_guard.h"
+
+class QMenu;
+class CFWUpdaterDoc;
+class CMainFrame;
+
+// The connection guard this process holds, or platform::kNoConnectGuard when it holds none
+// (never taken, not creatable, or released by the Exit command). Main thread only.
+extern platform::ConnectGuardHandle g_hConnectGuard;
+
+inline constexpr const char* kApplicationId = "FWUpdater.AppID.NoVersion";
+inline constexpr const char* kMultipleStartCaption = "複数起動検知";
+inline constexpr const char* kMultipleStartMessage =
+    "他のアプリケーションが起動しているため、SCRIBOLANTE X との通信ができません。\n終了します。";
+
+// Lives on the main (UI) thread; a QApplication must exist before it is constructed and
+// outlive it. One at a time per process.
+class CFWUpdaterApp : public QObject {
+  Q_OBJECT
+
+ public:
+  // Sets the application identity and installs the Qt presenter for ownerless message boxes.
+  // guardName: the connection guard's name; empty: ConnectGuardNameFromEnvironment().
+  explicit CFWUpdaterApp(std::string guardName = {});
+  // Closes the frame and view (stopping the update's worker) and then drops the guard.
+  ~CFWUpdaterApp() override;
+
+  CFWUpdaterApp(const CFWUpdaterApp&) = delete;
+  CFWUpdaterApp& operator=(const CFWUpdaterApp&) = delete;
+
+  // Start-up: the guard first (a held name shows the multiple-start message with no window
+  // and answers false), then the settings, the edit popup menu, the document, the frame with
+  // its view (which starts the update), the view's initial update, and the shown window.
+  // False means the program must end.
+  bool InitInstance();
+
+  // InitInstance and then the event loop; the process's exit status (non-zero when start-up
+  // failed or another copy holds the guard).
+  int Run();
+
+  // The command handlers.
+  void OnAppAbout();  // the modal about box; the update goes on behind it
+  void OnFileNew();   // a new empty document; the view's initial update runs again
+  void OnFileOpen();  // the open dialog; the chosen file is recorded, never read
+  void OnFileSave();  // nothing to store: no file is touched
+  void OnAppExit();   // drops the guard, then closes the main window
+
+  CMainFrame* mainFrame() const { return m_mainFrame.get(); }
+  CFWUpdaterDoc* document() const { return m_document.get(); }
+  QMenu* editPopupMenu() const { return m_editMenu.get(); }
+  const QStringList& recentFiles() const { return m_recentFiles; }
+
+ private:
+  // The framework's hook before saved state is loaded: registers the edit popup menu.
+  void PreLoadState();
+  void ConnectCommands();
+  // New or opened document: the view's initial update, then the frame's fit.
+  void InitialUpdateFrame();
+
+  std::string m_guardName;
+  // The guard this object took, to tell it from one a later application object took.
+  platform::ConnectGuardHandle m_guard = platform::kNoConnectGuard;
+  QStringList m_recentFiles;
+  std::unique_ptr<QMenu> m_editMenu;
+  std::unique_ptr<CFWUpdaterDoc> m_document;
+  std::unique_ptr<CMainFrame> m_mainFrame;
+};

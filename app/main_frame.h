@@ -1,0 +1,61 @@
+// The program's only top-level window: a small fixed frame with a title bar, a close box, a
+// menu bar with the File and Help menus, the accelerator table, and the form view filling the
+// rest.
+#pragma once
+
+#include <QMainWindow>
+#include <QSize>
+#include <map>
+
+#include "app/command_ids.h"
+
+class QAction;
+class QMenu;
+class CFWUpdaterView;
+
+// UI thread only. The frame owns the view; the application owns the frame.
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit CMainFrame(QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Creates the form view in the client area, which starts the update sequence, then the menu
+  // bar and the accelerators. False when the view could not start (it has then shown its own
+  // message); the frame must not be shown then.
+  bool Create();
+
+  // After the view's initial update: shrinks the frame to fit the form, never growing it, and
+  // fixes the size so the user cannot change it. Later calls change nothing.
+  void ShrinkToFitForm();
+
+  // Moves the window to where it was last closed, if that place is still on a screen.
+  void RestoreWindowPosition();
+
+  // The action of a command: the two menu items, and one action per accelerator command that
+  // carries all its keys. Commands nobody handles stay unconnected, so their keys do nothing.
+  // Null for a command the frame does not know.
+  QAction* commandAction(CommandId command) const;
+
+  CFWUpdaterView* view() const { return m_view; }
+  QMenu* fileMenu() const { return m_fileMenu; }
+  QMenu* helpMenu() const { return m_helpMenu; }
+
+ protected:
+  // Keeps the window out of the maximised and full-screen states.
+  void changeEvent(QEvent* event) override;
+  // Saves where the window stands, lets the view stop its worker, and closes.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateMenuBar();
+  void CreateAccelerators();
+  QAction* AddCommand(CommandId command, const QString& text);
+
+  CFWUpdaterView* m_view = nullptr;
+  QMenu* m_fileMenu = nullptr;
+  QMenu* m_helpMenu = nullptr;
+  std::map<CommandId, QAction*> m_commands;
+  bool m_sizeFixed = false;
+};
