@@ -82,26 +82,27 @@ box_name() {
 start=$SECONDS
 writing_shots=0
 about_shown=0
-answered=0
 while kill -0 "$app_pid" 2>/dev/null; do
   if [ $((SECONDS - start)) -gt "$time_limit" ]; then
     echo "demo: the updater did not finish within $time_limit s" >&2
     exit 1
   fi
-  for window in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null || true); do
-    [ "$window" = "$main_window" ] && continue
+  # One box at a time: the first visible window that is not the main window.
+  window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -vx "$main_window" | head -n 1 || true)
+  if [ -n "$window" ]; then
     sleep 0.3
     name=$(box_name)
     shot "$name"
-    xdotool windowactivate --sync "$window" 2>/dev/null || true
-    xdotool key --clearmodifiers Return 2>/dev/null || true
-    answered=$((answered + 1))
-    sleep 0.3
     # The normal-mode message comes back every 30 polls; one is enough to show it.
     if [ "$name" = normal-mode-message ]; then
       kill "$app_pid" 2>/dev/null || true
+      break
     fi
-  done
+    xdotool windowactivate --sync "$window" 2>/dev/null || true
+    xdotool key --clearmodifiers Return 2>/dev/null || true
+    sleep 0.5
+    continue
+  fi
   if grep -q '^\[log\] USB Connected\.' "$log" 2>/dev/null && ! grep -q 'Confirming checksum' "$log"; then
     if grep -q '^\[message box\].*Updateしますか' "$log" && [ $writing_shots -lt 2 ]; then
       sleep 2

@@ -20,24 +20,49 @@ fi
 "$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 program=$root/build/bin/FWUpdater
-demo_dir=$root/demo/$scenario
-rm -rf "$demo_dir"
-mkdir -p "$demo_dir"
-# A 4 MiB firmware image with a valid name; its contents are arbitrary.
-head -c $((4 * 1024 * 1024)) /dev/urandom >"$demo_dir/SC5_Firmware_v1.3.bin"
 
-export GPLUS_SIM_SCENARIO=$scenario_file
-# The normal-mode device shows up in the system's device list, not in the vendor library's:
-# a fake device tree stands in for it.
-if [ "$scenario" = normal-mode ]; then
-  "$root/scripts/make-fake-sysfs.sh" "$demo_dir/sysfs" VELDRA SCRIBOLANTE
-  export FWU_SYSFS_ROOT=$demo_dir/sysfs
-fi
+# Prepares demo/<scenario>/ with a firmware file and the scenario's environment.
+prepare() {
+  local name=$1
+  demo_dir=$root/demo/$name
+  rm -rf "$demo_dir"
+  mkdir -p "$demo_dir"
+  # A 4 MiB firmware image with a valid name; its contents are arbitrary.
+  head -c $((4 * 1024 * 1024)) /dev/urandom >"$demo_dir/SC5_Firmware_v1.3.bin"
+  export GPLUS_SIM_SCENARIO=$root/simdevice/scenarios/$name.scenario
+  unset FWU_SYSFS_ROOT
+  # The normal-mode device shows up in the system's device list, not in the vendor library's:
+  # a fake device tree stands in for it.
+  if [ "$name" = normal-mode ]; then
+    "$root/scripts/make-fake-sysfs.sh" "$demo_dir/sysfs" VELDRA SCRIBOLANTE
+    export FWU_SYSFS_ROOT=$demo_dir/sysfs
+  fi
+}
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${FWU_DEMO_HEADLESS:-}" ]; then
+  prepare "$scenario"
   echo "demo: starting the updater in $demo_dir (scenario: $scenario)"
   cd "$demo_dir"
   exec "$program"
 fi
 
-exec "$root/scripts/demo-headless.sh" "$program" "$demo_dir" "$scenario"
+prepare "$scenario"
+"$root/scripts/demo-headless.sh" "$program" "$demo_dir" "$scenario"
+
+# The plain demo also shows the device in its normal mode, and gathers the screenshots that
+# the README shows into demo/screenshots/.
+if [ "$scenario" = default ]; then
+  default_shots=$demo_dir/screenshots
+  prepare normal-mode
+  "$root/scripts/demo-headless.sh" "$program" "$demo_dir" normal-mode
+  gathered=$root/demo/screenshots
+  mkdir -p "$gathered"
+  for name in confirmation main-window-writing about-box update-complete; do
+    file=$(ls "$default_shots"/*-"$name".png 2>/dev/null | tail -n 1 || true)
+    [ -n "$file" ] && cp "$file" "$gathered/$name.png"
+  done
+  file=$(ls "$demo_dir"/screenshots/*-normal-mode-message.png 2>/dev/null | head -n 1 || true)
+  [ -n "$file" ] && cp "$file" "$gathered/normal-mode-message.png"
+  echo "demo: the screenshots of each step are in $root/demo/*/screenshots/;"
+  echo "demo: the README's own are gathered in $gathered/"
+fi
