@@ -186,22 +186,22 @@ void CFWUpdaterView::SetTargetVersionText(const std::string& text) {
 }
 
 int CFWUpdaterView::ShowMessageBox(const std::string& text, const char* caption, unsigned type) {
-  std::optional<std::string> ownCaption;
-  if (caption) ownCaption = caption;
-  return m_relay.Call<int>(
-      [this, text, ownCaption, type] {
-        return ShowBoxOnUiThread(text, ownCaption ? ownCaption->c_str() : nullptr, type, false);
-      },
-      DismissedAnswer(type));
+  return RelayMessageBox(text, caption, type, false);
 }
 
 int CFWUpdaterView::ShowRelabelledMessageBox(const std::string& text, const char* caption,
                                              unsigned type) {
+  return RelayMessageBox(text, caption, type, true);
+}
+
+int CFWUpdaterView::RelayMessageBox(const std::string& text, const char* caption, unsigned type,
+                                    bool relabel) {
+  // The caption is copied: a worker's caption pointer need not outlive its call.
   std::optional<std::string> ownCaption;
   if (caption) ownCaption = caption;
   return m_relay.Call<int>(
-      [this, text, ownCaption, type] {
-        return ShowBoxOnUiThread(text, ownCaption ? ownCaption->c_str() : nullptr, type, true);
+      [this, text, ownCaption, type, relabel] {
+        return ShowBoxOnUiThread(text, ownCaption ? ownCaption->c_str() : nullptr, type, relabel);
       },
       DismissedAnswer(type));
 }

@@ -89,6 +89,9 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   void BuildForm();
   void PlaceControls();
   void PlaceLabel(QLabel* label, const DialogRect& rect);
+  // Carries a box request to the UI thread (or runs it there), with the dismissed answer as
+  // the fallback once the view is closing.
+  int RelayMessageBox(const std::string& text, const char* caption, unsigned type, bool relabel);
   int ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type, bool relabel);
 
   const QFont m_formFont;
