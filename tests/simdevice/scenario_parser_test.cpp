@@ -163,6 +163,11 @@ struct BadLine {
   std::string message;
 };
 
+// Names each case by its expected error, so test listings stay readable and stable.
+void PrintTo(const BadLine& bad, std::ostream* out) {
+  *out << "line " << bad.line << ": " << bad.message;
+}
+
 class ScenarioErrorTest : public ::testing::TestWithParam<BadLine> {};
 
 TEST_P(ScenarioErrorTest, NamesTheLineAndTheFault) {

@@ -35,6 +35,11 @@ struct NameCase {
   bool found;
 };
 
+// Names each case by its device names, so test listings stay readable and stable.
+void PrintTo(const NameCase& names, std::ostream* out) {
+  *out << (names.found ? "found in" : "not found in") << " " << names.names.size() << " name(s)";
+}
+
 class NormalModeName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(NormalModeName, MatchesTheFirst29BytesExactly) {
