@@ -27,8 +27,8 @@ struct DeviceFilter {
   std::int32_t filterEnabled;  // 0: no vendor/product ID set, list every device
   std::uint16_t vendorId;
   std::uint16_t productId;
-  std::uint16_t extraId;       // 0xFFFF: not set
-  char filterName[40];         // filled in scan mode 2 only
+  std::uint16_t extraId;  // 0xFFFF: not set
+  char filterName[40];    // filled in scan mode 2 only
 };
 #pragma pack(pop)
 
@@ -115,8 +115,8 @@ class I_GPHidDeviceEx {
   // device when direction is 1, from it when direction is 0. The last three arguments are
   // always 10, 3 and 0. Returns 0 on success, after which a read has filled length bytes;
   // any other value is the library's error code. Blocks until the exchange is over.
-  virtual int Transfer(const void* commandBlock, int direction, void* data, int length,
-                       int arg10, int arg3, int arg0) = 0;
+  virtual int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10,
+                       int arg3, int arg0) = 0;
 
  protected:
   ~I_GPHidDeviceEx() = default;
