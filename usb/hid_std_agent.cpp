@@ -22,7 +22,10 @@ constexpr int kScanOption = 1;
 
 C_GPUSBHIDStdAgentEx::C_GPUSBHIDStdAgentEx() {
   Lock lock;
-  if (facadeCount_++ == 0) hidAgent = new C_HIDDeviceAgentEx(nullptr);
+  // Counted only once the agent exists, so a failed allocation leaves no facade counted
+  // against a missing agent.
+  if (facadeCount_ == 0) hidAgent = new C_HIDDeviceAgentEx(nullptr);
+  ++facadeCount_;
 }
 
 C_GPUSBHIDStdAgentEx::~C_GPUSBHIDStdAgentEx() {
