@@ -1,0 +1,101 @@
+// A whole update against the simulated device, checked afterwards for "nothing is lost": the
+// working folder, the firmware file's bytes and its modification time are as they were.
+// Shared by the fault-matrix, vendor-library and odd-name tests.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fake_update_view.h"
+#include "sequence_harness.h"
+#include "simulated_device_support.h"
+#include "update/update_controller.h"
+
+// The texts the sequence shows, written out here so a changed message is caught.
+inline const std::string kConfirmUpdateText = "SCRIBOLANTE X をUpdateしますか？";
+inline const std::string kCompleteText =
+    "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
+inline const std::string kCommunicationText = "SCRIBOLANTE X との通信に異常が発生しました。";
+inline const std::string kUpdateErrorText = "SCRIBOLANTE X のUpdate中に異常が発生しました。";
+inline const std::string kUpdateFailedText = "SCRIBOLANTE X のUpdateに失敗しました。";
+inline const std::string kNotUpdateModeText =
+    "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
+    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。";
+inline const std::string kNoDeviceText = "SCRIBOLANTE X と接続できませんでした。";
+inline const std::string kConnectFailedText =
+    "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
+inline const std::string kUnreadableText = "バイナリファイルを読み込めませんでした。";
+
+// Every entry below a folder (recursively, links not followed): its kind, permissions, bytes
+// (regular files only: reading a pipe would block) and modification time, both as the
+// filesystem library reports it and as lstat's seconds and nanoseconds.
+class FolderSnapshot {
+ public:
+  static FolderSnapshot Take(const std::filesystem::path& folder);
+  // One readable line per difference (an entry added, removed or changed); empty when equal.
+  std::vector<std::string> DifferencesTo(const FolderSnapshot& later) const;
+
+ private:
+  struct Entry {
+    std::filesystem::file_type type;
+    mode_t mode;
+    std::vector<std::uint8_t> bytes;
+    std::filesystem::file_time_type writeTime;
+    timespec modified;
+  };
+  std::map<std::string, Entry> m_entries;  // by path relative to the folder, raw bytes
+};
+
+// A name with its control characters and bytes outside printable ASCII shown as \xNN.
+std::string Printable(const std::string& text);
+
+// Bytes of a firmware file that differ from block to block.
+std::vector<std::uint8_t> PatternedFirmware(std::size_t size);
+
+std::vector<std::string> BoxTexts(const FakeUpdateView& view);
+std::vector<TickRecord> TicksInPhase(const FakeUpdateView& view, std::uint32_t phase);
+std::size_t CountOf(const std::vector<std::string>& texts, const std::string& text);
+
+// The transfers of one clean pass over the image built from file: the device information,
+// each block's write and status read with their exact command blocks, then a checksum
+// confirmation of the whole padded image that the device confirmed (a reply of 16 zero bytes).
+void ExpectCleanPass(const std::vector<TraceTransfer>& transfers,
+                     const std::vector<std::uint8_t>& file);
+
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  // A fresh working folder whose name contains namePart; call before writing the firmware.
+  void MakeWorkingFolder(const std::string& namePart = "fwu-matrix");
+  std::filesystem::path WriteFirmware(const std::string& name,
+                                      const std::vector<std::uint8_t>& bytes);
+  // Records the working folder as it is now, writes the scenario and creates the view's
+  // controller, as the window's creation would.
+  void Start(const std::string& scenario);
+  // Runs the sequence on virtual time; bounded, so a fault that loops fails rather than hangs.
+  RunEnd Run(std::function<bool()> until = {});
+  // Closes the view like its teardown, then checks that the working folder is unchanged.
+  void TearDown() override;
+
+  std::vector<TraceTransfer> Transfers() const { return m_scenario->Transfers(); }
+  std::string TraceText() const { return m_scenario->TraceText(); }
+  std::size_t TraceLinesStartingWith(const std::string& start) const;
+
+  FakeUpdateView m_view;
+  ScriptedDeviceList m_list{std::vector<std::string>{}};
+  RecordingUrlOpener m_opener;
+  ScopedConnectionServices m_services{m_list, m_opener};
+  std::optional<ScopedWorkingFolder> m_folder;
+  std::unique_ptr<ScopedScenario> m_scenario;
+  std::unique_ptr<UpdateController> m_controller;
+  std::optional<FolderSnapshot> m_before;
+};
