@@ -8,10 +8,15 @@
 #include <new>
 // GCC 12 warns inside libstdc++'s regex automaton when building with sanitizers (a known
 // false positive about a moved-from std::function); the warning is not about our code.
+// Clang has no such warning (and would warn about the unknown name), so only GCC is told.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <regex>
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 #include <stdexcept>
 #include <system_error>
 
@@ -24,19 +29,30 @@ FirmwareImage firmwareImage;
 
 namespace {
 
-constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
-  std::array<std::uint16_t, 256> table{};
+// Slicing-by-8: table k gives the CRC contribution of a byte followed by k zero bytes, so eight
+// bytes cost eight independent lookups instead of a chain of eight dependent ones. Table 0 is
+// the usual byte-at-a-time table; the result is the same, several times faster per byte.
+using CrcTables = std::array<std::array<std::uint16_t, 256>, 8>;
+
+constexpr CrcTables MakeCrcTables() {
+  CrcTables tables{};
   for (unsigned i = 0; i < 256; ++i) {
     unsigned crc = i << 8;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
-    table[i] = static_cast<std::uint16_t>(crc);
+    tables[0][i] = static_cast<std::uint16_t>(crc);
   }
-  return table;
+  for (unsigned k = 1; k < tables.size(); ++k) {
+    for (unsigned i = 0; i < 256; ++i) {
+      const unsigned previous = tables[k - 1][i];
+      tables[k][i] = static_cast<std::uint16_t>((previous << 8) ^ tables[0][previous >> 8]);
+    }
+  }
+  return tables;
 }
 
-constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[0] == 0x0000 && kCrcTable[1] == 0x1021 && kCrcTable[2] == 0x2042 &&
-              kCrcTable[3] == 0x3063);
+constexpr CrcTables kCrcTables = MakeCrcTables();
+static_assert(kCrcTables[0][0] == 0x0000 && kCrcTables[0][1] == 0x1021 &&
+              kCrcTables[0][2] == 0x2042 && kCrcTables[0][3] == 0x3063);
 
 void (*allocationHook)(std::size_t) = nullptr;
 
@@ -114,15 +130,26 @@ int LoadFoundFile(UpdateView* view) {
 }  // namespace
 
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t length) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < length; ++i) {
-    crc = static_cast<std::uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ data[i]) & 0xFF]);
+  const auto& t = kCrcTables;
+  unsigned crc = 0xFFFF;
+  std::size_t i = 0;
+  // The register's two bytes fold into the first two bytes of each group of eight.
+  for (; length - i >= 8; i += 8) {
+    const unsigned first = (crc >> 8) ^ data[i];
+    const unsigned second = (crc & 0xFF) ^ data[i + 1];
+    crc = t[7][first] ^ t[6][second] ^ t[5][data[i + 2]] ^ t[4][data[i + 3]] ^ t[3][data[i + 4]] ^
+          t[2][data[i + 5]] ^ t[1][data[i + 6]] ^ t[0][data[i + 7]];
   }
-  return crc;
+  for (; i < length; ++i) crc = ((crc << 8) ^ t[0][((crc >> 8) ^ data[i]) & 0xFF]) & 0xFFFF;
+  return static_cast<std::uint16_t>(crc);
+}
+
+bool IsFirmwareFileName(const std::string& name) {
+  static const std::regex pattern(kFirmwareNamePattern, std::regex::ECMAScript);
+  return std::regex_search(name, pattern);
 }
 
 std::string FindFirmwareFile() {
-  static const std::regex pattern(kFirmwareNamePattern, std::regex::ECMAScript);
   std::error_code error;
   const std::filesystem::path folder = std::filesystem::current_path(error);
   if (error) return {};
@@ -135,7 +162,7 @@ std::string FindFirmwareFile() {
     } catch (const std::exception&) {
       continue;  // a name that cannot be converted is skipped
     }
-    if (std::regex_search(name, pattern)) return (folder / name).string();
+    if (IsFirmwareFileName(name)) return (folder / name).string();
   }
   return {};
 }

@@ -39,9 +39,13 @@ extern FirmwareImage firmwareImage;
 // CRC-16/IBM-3740: polynomial 0x1021, initial 0xFFFF, not reflected, no final XOR.
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
 
+// True when a file name contains a match of "SC5_Firmware_v\d+\.\d+\.bin" (ECMAScript,
+// letter case significant): a search, so text before and after the match is allowed.
+bool IsFirmwareFileName(const std::string& name);
+
 // Full path of the first entry of the working folder, in the order the file system lists
-// them, whose name contains a match of "SC5_Firmware_v\d+\.\d+\.bin"; "" when there is none
-// or the folder cannot be read. Entries whose names cannot be read are skipped.
+// them, whose name qualifies by IsFirmwareFileName; "" when there is none or the folder cannot
+// be read. Entries whose names cannot be read are skipped.
 std::string FindFirmwareFile();
 
 // The version shown for a firmware file name: what follows the first "SC5_Firmware_v", less

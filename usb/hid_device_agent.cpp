@@ -2,6 +2,7 @@
 // opens and closes by position or name, and carries transfers and attribute queries.
 #include "usb/hid_device_agent.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "usb/ascii_text.h"
@@ -78,8 +79,10 @@ int C_HIDDeviceAgentEx::ScanDevices(int mode) {
     return 0;
   }
 
-  // Carry the open devices over to their new positions, found by name.
-  const int count = agent->GetCount();
+  // Carry the open devices over to their new positions, found by name. A first match beyond
+  // the table closes the device just as no match does, so the search stops at the table and
+  // a library claiming a huge count cannot stall the scan.
+  const int count = std::min(agent->GetCount(), kDeviceSlots);
   for (int oldPosition = 0; oldPosition < kDeviceSlots; ++oldPosition) {
     I_GPHidDeviceEx* device = previous[oldPosition];
     if (device == nullptr) continue;

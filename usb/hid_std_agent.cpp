@@ -2,6 +2,8 @@
 // HID device agent.
 #include "usb/hid_std_agent.h"
 
+#include <algorithm>
+
 #include "usb/agent_lock.h"
 #include "usb/hid_device_agent.h"
 
@@ -34,8 +36,12 @@ C_GPUSBHIDStdAgentEx::~C_GPUSBHIDStdAgentEx() {
   if (--facadeCount_ > 0) return;
   // Without a vendor agent nothing can be open, and asking for the count would load the
   // library (and warn) on the way out.
+  // Only the table's positions can hold an open device, and a name listed further down is
+  // either one of theirs again or cannot be open; so the closing stops at the table, and a
+  // library that claims a huge count cannot hold up the end of the program.
   if (hidAgent->agent != nullptr) {
-    for (int position = 0; position < GetDeviceCount(); ++position) {
+    const int count = std::min(GetDeviceCount(), C_HIDDeviceAgentEx::kDeviceSlots);
+    for (int position = 0; position < count; ++position) {
       hidAgent->CloseByName(GetDeviceName(position));
     }
   }
