@@ -74,6 +74,7 @@ class SimulatedWorld : public std::enable_shared_from_this<SimulatedWorld> {
   SimulatedDevice& DeviceNamed(const std::string& name);
   bool Connected(const SimulatedDevice& device) const;
   bool FilterMatches(const DeviceFilter& filter) const;
+  // crc, when not null, receives the CRC-16 of the data carried, for the trace.
   int TransferLocked(SimulatedDevice& device, std::uint64_t exchange, const void* command,
                      int direction, void* data, int length, std::uint16_t* crc);
 
