@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build, then AddressSanitizer+UBSan and ThreadSanitizer
-# builds. No display is needed: Qt runs offscreen.
-# Usage: scripts/test.sh [plain|address|thread|all]   (default: all)
+# builds, then a short run of every fuzz target (clang's libFuzzer). No display is needed: Qt
+# runs offscreen.
+# Usage: scripts/test.sh [plain|address|thread|fuzz|all]   (default: all)
+# FWU_FUZZ_SECONDS sets the time per fuzz target (default 30).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 which=${1:-all}
@@ -32,11 +34,14 @@ case "$which" in
   plain) run_suite plain "$root/build" ;;
   address) run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF ;;
   thread) run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF ;;
+  fuzz) "$root/scripts/fuzz.sh" "${FWU_FUZZ_SECONDS:-30}" ;;
   all)
     run_suite plain "$root/build"
     run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF
     run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF
+    echo "== fuzz: building and running every fuzz target"
+    "$root/scripts/fuzz.sh" "${FWU_FUZZ_SECONDS:-30}"
     ;;
-  *) echo "usage: $0 [plain|address|thread|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [plain|address|thread|fuzz|all]" >&2; exit 2 ;;
 esac
 echo "== all requested test runs passed"
