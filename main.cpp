@@ -2,7 +2,9 @@
 // application object.
 #include <QApplication>
 
+#include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
+#include "platform/termination_signals.h"
 
 #if defined(__SANITIZE_THREAD__)
 // Sanitizer builds only: Qt is not built with ThreadSanitizer, and its painting thread pool
@@ -14,6 +16,12 @@ extern "C" const char* __tsan_default_options() {
 
 int main(int argc, char** argv) {
   QApplication qtApplication(argc, argv);
+  InstallFirstPaintReport(qtApplication);
+  // A session that ends, Ctrl+C in a terminal or kill close the window as its close box does,
+  // so the worker is stopped between two transfers rather than cut off in one.
+  platform::TerminationSignals terminationSignals;
   CFWUpdaterApp application;
+  QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
+                   &application, &CFWUpdaterApp::OnTerminationRequested);
   return application.Run();
 }

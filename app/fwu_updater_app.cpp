@@ -151,6 +151,19 @@ void CFWUpdaterApp::OnFileSave() {
   if (m_document != nullptr) m_document->OnSaveDocument();
 }
 
+void CFWUpdaterApp::OnTerminationRequested() {
+  if (m_mainFrame == nullptr) {
+    // Start-up has not made the frame: the one thing open can be the multiple-start box.
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    return;
+  }
+  // A hidden frame has closed already; a second request must not run its teardown again.
+  if (m_mainFrame->isVisible()) m_mainFrame->close();
+  // A box without an owner window (the library warning) would keep the program running after
+  // its window has gone; quitting closes it and leaves every event loop.
+  QCoreApplication::quit();
+}
+
 void CFWUpdaterApp::OnAppExit() {
   // Without a guard (never created) there is nothing to release. A released guard is
   // forgotten at once, so no later release can close a descriptor number reused since.

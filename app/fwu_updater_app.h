@@ -54,6 +54,12 @@ class CFWUpdaterApp : public QObject {
   void OnFileSave();  // nothing to store: no file is touched
   void OnAppExit();   // drops the guard, then closes the main window
 
+  // A request from outside to end the program (a termination signal): closes the main window
+  // as its close box does (the view dismisses its box and joins the worker), dismisses any
+  // box left without an owner window, and ends the event loop with status 0. Later requests
+  // change nothing. Before the frame exists, only an open box is closed.
+  void OnTerminationRequested();
+
   CMainFrame* mainFrame() const { return m_mainFrame.get(); }
   CFWUpdaterDoc* document() const { return m_document.get(); }
   QMenu* editPopupMenu() const { return m_editMenu.get(); }

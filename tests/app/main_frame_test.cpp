@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <utility>
 
 #include "app/app_settings.h"
 #include "app/fwu_updater_app.h"
@@ -43,9 +44,10 @@ class MainFrameTest : public testing::Test {
 
   // Keys pressed at frame level: nothing inside the form has the focus.
   void PressAtFrameLevel(QKeyCombination keys) {
-    // A dialog that just closed may have left the frame inactive.
+    // A dialog that just closed may have left the frame inactive. A loaded machine (a
+    // sanitizer build beside other builds) may take longer than the default five seconds.
     m_frame->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_frame, 30000));
     if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
     QTest::keyClick(m_frame, keys.key(), keys.keyboardModifiers());
   }
@@ -218,6 +220,52 @@ TEST_F(MainFrameTest, OpenKeepsTheTitleRecordsTheFileAndSaveNeverWritesIt) {
   PressAtFrameLevel(Qt::CTRL | Qt::Key_N);
   EXPECT_TRUE(m_application->document()->pathName().isEmpty());
   EXPECT_EQ(m_application->recentFiles().front(), path);
+}
+
+TEST_F(MainFrameTest, NewOpenAndSaveWriteNoFileAnywhere) {
+  // The working folder, and a folder holding a firmware file that is opened and then saved,
+  // with a hidden file and a subfolder a careless save could write to.
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString firmware = folder.filePath(QStringLiteral("SC5_Firmware_v1.3.bin"));
+  for (const auto& [name, content] :
+       {std::pair{firmware, QByteArray(32768, '\x5A')},
+        std::pair{folder.filePath(QStringLiteral(".hidden")), QByteArray("kept")}}) {
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+  }
+  ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("sub")));
+  const QString working = QDir::currentPath();
+  const FolderSnapshot workingBefore = FolderSnapshot::Take(working);
+  const FolderSnapshot folderBefore = FolderSnapshot::Take(folder.path());
+  ASSERT_EQ(folderBefore.entries.size(), 3u);
+
+  auto expectUntouched = [&](const char* after) {
+    QCoreApplication::processEvents();
+    const FolderSnapshot workingNow = FolderSnapshot::Take(working);
+    const FolderSnapshot folderNow = FolderSnapshot::Take(folder.path());
+    EXPECT_TRUE(workingNow == workingBefore)
+        << after << ": " << workingNow.DifferencesFrom(workingBefore);
+    EXPECT_TRUE(folderNow == folderBefore)
+        << after << ": " << folderNow.DifferencesFrom(folderBefore);
+  };
+
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_S);
+  expectUntouched("save of the untitled document");
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_N);
+  expectUntouched("new");
+  AnswerOpenDialogWith(firmware);
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_O);
+  ASSERT_EQ(m_application->document()->pathName(), firmware);
+  expectUntouched("open");
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_S);
+  m_application->OnFileSave();
+  expectUntouched("save of the opened file");
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_N);
+  PressAtFrameLevel(Qt::CTRL | Qt::Key_S);
+  expectUntouched("new, then save");
+  EXPECT_TRUE(m_frame->isVisible());
 }
 
 TEST(RecentFileListTest, KeepsFourEntriesMostRecentFirstWithoutRepeats) {

@@ -1,11 +1,7 @@
 // The single-instance rule between real processes: the built FWUpdater is started as child
 // processes, offscreen and unattended, sharing a guard name of the test's own.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,101 +15,9 @@
 
 #include "app_test_support.h"
 #include "platform/connect_guard.h"
-
-extern char** environ;
+#include "spawned_program.h"
 
 namespace {
-
-std::string ProgramPath() {
-#ifdef FWU_PROGRAM_PATH
-  return FWU_PROGRAM_PATH;
-#else
-  return QCoreApplication::applicationDirPath().toStdString() + "/FWUpdater";
-#endif
-}
-
-// One copy of the program, started with posix_spawn: unlike QProcess, which may start its
-// child sharing the parent's memory, it runs no code of ours between fork and exec, which
-// keeps ThreadSanitizer builds of this test sound. Standard error goes to a file.
-class SpawnedProgram {
- public:
-  SpawnedProgram(const std::string& workingFolder, const std::string& errorFile,
-                 const std::map<std::string, std::string>& overrides)
-      : m_errorFile(errorFile) {
-    std::map<std::string, std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-      const std::string text = *entry;
-      const std::size_t equals = text.find('=');
-      if (equals != std::string::npos)
-        environment[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto& [name, value] : overrides) environment[name] = value;
-    std::vector<std::string> entries;
-    for (const auto& [name, value] : environment) entries.push_back(name + "=" + value);
-    std::vector<char*> environmentPointers;
-    for (std::string& entry : entries) environmentPointers.push_back(entry.data());
-    environmentPointers.push_back(nullptr);
-
-    std::string program = ProgramPath();
-    char* argumentPointers[] = {program.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argumentPointers,
-                    environmentPointers.data()) != 0) {
-      m_pid = -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-  }
-
-  ~SpawnedProgram() {
-    if (Running()) {
-      ::kill(m_pid, SIGKILL);
-      WaitForEnd(30000);
-    }
-  }
-
-  bool started() const { return m_pid > 0; }
-
-  bool Running() {
-    if (m_pid <= 0 || m_ended) return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-      m_ended = true;
-      m_status = status;
-      return false;
-    }
-    return true;
-  }
-
-  // Whether it ended within timeoutMs.
-  bool WaitForEnd(int timeoutMs) {
-    return WaitUntil([this] { return !Running(); }, timeoutMs);
-  }
-
-  void Signal(int signalNumber) {
-    if (Running()) ::kill(m_pid, signalNumber);
-  }
-
-  bool ExitedNormally() const { return m_ended && WIFEXITED(m_status); }
-  int ExitCode() const { return WEXITSTATUS(m_status); }
-
-  QString ErrorOutput() const {
-    QFile file(QString::fromStdString(m_errorFile));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-  }
-
- private:
-  std::string m_errorFile;
-  pid_t m_pid = -1;
-  bool m_ended = false;
-  int m_status = 0;
-};
 
 class SingleInstanceProcessTest : public testing::Test {
  protected:
@@ -191,8 +95,10 @@ TEST_F(SingleInstanceProcessTest, StartAfterTheHolderWasKilledSucceeds) {
   ASSERT_TRUE(WaitForGuard(true)) << next.ErrorOutput().toStdString();
   EXPECT_TRUE(next.Running());
 
-  next.Signal(SIGTERM);  // ends it as well
+  next.Signal(SIGTERM);  // closes its window, which ends it normally and drops the guard
   ASSERT_TRUE(next.WaitForEnd(30000));
+  EXPECT_TRUE(next.ExitedNormally()) << next.EndingSignal();
+  EXPECT_EQ(next.ExitCode(), 0);
   EXPECT_TRUE(WaitForGuard(false));
 }
 

@@ -66,6 +66,24 @@ TEST_F(DesktopUrlOpenerTest, PassesTheAddressAsOneArgumentWithoutAShell) {
   EXPECT_EQ(WaitForCalls(1), "1 [" + address + "]\n");
 }
 
+TEST_F(DesktopUrlOpenerTest, ShellMetacharactersArriveAsTextAndRunNothing) {
+  // Without blanks, which an address cannot hold: $IFS would give a shell its blank.
+  const fs::path substituted = m_folder / "ran-substitution";
+  const fs::path chained = m_folder / "ran-after-semicolon";
+  const std::string lead = "https://example.com/p?x=$(mkdir$IFS" + substituted.string() + ")";
+  const std::string tail = ";mkdir$IFS" + chained.string() + ";echo$IFS'quoted'";
+  platform::DesktopUrlOpener opener;
+  opener.Open(lead + tail);
+
+  const std::string calls = WaitForCalls(1);
+  // One call with one argument that still holds the text after the semicolons, untouched.
+  ASSERT_EQ(calls.rfind("1 [" + lead, 0), 0u) << calls;
+  EXPECT_NE(calls.find(tail + "]\n"), std::string::npos) << calls;
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), '\n'), 1);
+  // A shell would have made the first folder before it started the opener.
+  EXPECT_FALSE(fs::exists(substituted));
+}
+
 TEST_F(DesktopUrlOpenerTest, OpensOnlyWebAddresses) {
   platform::DesktopUrlOpener opener;
   for (const char* refused : {"--help", "file:///etc/passwd", "not an address", "", "https://"}) {

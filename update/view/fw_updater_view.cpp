@@ -40,6 +40,20 @@ void EchoToStandardError(const char* kind, const std::string& text) {
   std::fflush(stderr);
 }
 
+// With FWU_AUTO_ANSWER_VIEW_BOXES=<n>, the first n boxes of the sequence in this process are
+// answered with their default button (Yes or OK) without being shown, so that an unattended
+// run (a process test, a timing script) can get past the confirmation and still meet a later
+// box open. UI thread only.
+bool TakeAutomaticAnswer() {
+  static long remaining = [] {
+    const char* value = std::getenv("FWU_AUTO_ANSWER_VIEW_BOXES");
+    return value != nullptr ? std::max(0L, std::strtol(value, nullptr, 10)) : 0L;
+  }();
+  if (remaining == 0) return false;
+  --remaining;
+  return true;
+}
+
 }  // namespace
 
 CFWUpdaterView::CFWUpdaterView(QWidget* parent)
@@ -70,6 +84,7 @@ void CFWUpdaterView::BuildForm() {
   m_progress->setRange(0, kProgressMaximum);
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
+  NoteProgress();
 
   m_operationLog = new QListWidget(this);
   m_operationLog->setObjectName(QStringLiteral("operationLog1009"));
@@ -162,19 +177,45 @@ void CFWUpdaterView::SetProgressRange(int low, int high) {
     m_progress->setRange(low, high);
     // A bar whose position fell outside the new range reads its low end, as on Windows.
     if (m_progress->value() < m_progress->minimum()) m_progress->setValue(m_progress->minimum());
+    NoteProgress();
   });
 }
 
 int CFWUpdaterView::GetProgressPosition() {
-  return m_relay.Call<int>([this] { return std::max(m_progress->value(), m_progress->minimum()); },
-                           0);
+  if (m_relay.OnUiThread()) return std::max(m_progress->value(), m_progress->minimum());
+  // The worker reads what it last set (or the UI thread before it): one round trip per
+  // accepted block would cost more than the block's own copy and checksum.
+  return m_relay.closed() ? 0 : m_progressPosition.load();
 }
 
 void CFWUpdaterView::SetProgressPosition(int position) {
-  m_relay.Call([this, position] {
-    // Out-of-range positions are clamped rather than ignored, as the Windows control does.
-    m_progress->setValue(std::clamp(position, m_progress->minimum(), m_progress->maximum()));
-  });
+  // Out-of-range positions are clamped rather than ignored, as the Windows control does.
+  if (m_relay.OnUiThread()) {
+    ShowProgress(std::clamp(position, m_progress->minimum(), m_progress->maximum()));
+    NoteProgress();
+    return;
+  }
+  // From the worker the new position is queued rather than waited for, so the block writes
+  // do not stall on the bar's repaint; queued work runs in the order made, so the bar takes
+  // every value in turn and the step that follows the writes sees the last one.
+  const int clamped = std::clamp(position, m_progressMinimum.load(),
+                                 std::max(m_progressMinimum.load(), m_progressMaximum.load()));
+  m_progressPosition.store(clamped);
+  m_relay.Post([this, clamped] { ShowProgress(clamped); });
+}
+
+void CFWUpdaterView::ShowProgress(int position) {
+  // The bar would repaint at once on every visible change, and a repaint costs more than a
+  // block's copy and checksum; it only takes the value and is painted with the next update.
+  m_progress->setUpdatesEnabled(false);
+  m_progress->setValue(position);
+  m_progress->setUpdatesEnabled(true);
+}
+
+void CFWUpdaterView::NoteProgress() {
+  m_progressMinimum.store(m_progress->minimum());
+  m_progressMaximum.store(m_progress->maximum());
+  m_progressPosition.store(std::max(m_progress->value(), m_progress->minimum()));
 }
 
 void CFWUpdaterView::SetCurrentVersionText(const std::string& text) {
@@ -210,6 +251,7 @@ int CFWUpdaterView::ShowBoxOnUiThread(const std::string& text, const char* capti
                                       bool relabel) {
   if (m_closing) return DismissedAnswer(type);
   EchoToStandardError("message box", text);
+  if (TakeAutomaticAnswer()) return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
   const QPointer<QMessageBox> box = CreateMessageBox(this, text, caption, type);
   std::optional<RenameButtonsHook> hook;
   if (relabel) hook.emplace(box.data());

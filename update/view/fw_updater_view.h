@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QWidget>
+#include <atomic>
 #include <string>
 
 #include "update/update_controller.h"
@@ -93,6 +94,10 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   // the fallback once the view is closing.
   int RelayMessageBox(const std::string& text, const char* caption, unsigned type, bool relabel);
   int ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type, bool relabel);
+  // Copies the bar's range and position into the worker's view of them; UI thread.
+  void NoteProgress();
+  // Sets the bar's position (in range), to be painted with the next update; UI thread.
+  void ShowProgress(int position);
 
   const QFont m_formFont;
   const DialogUnits m_units;
@@ -107,6 +112,13 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   // The box the view is showing, so that closing can dismiss it.
   QPointer<QMessageBox> m_openBox;
   bool m_closing = false;  // UI thread only
+  // The bar's position and range as last set, so that the worker's progress read needs no
+  // round trip to the UI thread and its progress write need not wait for the repaint. Only
+  // the sequence changes the bar, one thread at a time (the step hand-overs order them), so
+  // these always hold what the bar shows or is about to show.
+  std::atomic<int> m_progressPosition{0};
+  std::atomic<int> m_progressMinimum{0};
+  std::atomic<int> m_progressMaximum{0};
 
   // What the worker reaches. Destroyed first (members go in reverse order), and only
   // after BeginClose has joined the worker.

@@ -73,15 +73,16 @@ TEST(StepTimerTest, ArmedFromAnotherThreadTicksOnTheUiThread) {
 
   ASSERT_TRUE(RunOnOtherThread([&] {
     view.StopStepTimer();
-    // Calls keep their order: once this has run, so has the stop.
-    view.GetProgressPosition();
+    // Calls keep their order: once this call has run, so has the stop. (The progress read
+    // is no round trip, so a call that is one serves as the barrier.)
+    view.SetTargetVersionText("");
   }));
   EXPECT_FALSE(timer->isActive());
 
   ASSERT_TRUE(RunOnOtherThread([&] {
     view.ArmStepTimer(5000);
     view.ArmStepTimer(1000);  // arming again replaces the earlier arming
-    view.GetProgressPosition();
+    view.SetTargetVersionText("");
   }));
   EXPECT_TRUE(timer->isActive());
   EXPECT_EQ(timer->interval(), 1000);

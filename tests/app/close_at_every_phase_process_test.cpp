@@ -1,0 +1,174 @@
+// The real program asked to end (SIGTERM, as a desktop session ending does) at every phase of
+// the update, with and without a box open: it closes in order and exits with status 0, without
+// a sanitizer report, and leaves its working folder and the firmware file exactly as they were.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QString>
+#include <chrono>
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <string>
+
+#include "app_test_support.h"
+#include "process_test_support.h"
+#include "spawned_program.h"
+
+namespace {
+
+// Echoed lines that mark the phases.
+const QString kNotFoundBox =
+    QStringLiteral("[message box] バイナリファイルが見つかりませんでした。");
+const QString kConnecting = QStringLiteral("[log] USB Connecting...");
+const QString kNormalModeBox =
+    QStringLiteral("[message box] 本体のバージョンが最新でないため接続ができません。");
+const QString kConfirmationBox = QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？");
+const QString kCommunicationBox =
+    QStringLiteral("[message box] SCRIBOLANTE X との通信に異常が発生しました。");
+const QString kCompletionBox =
+    QStringLiteral("[message box] SCRIBOLANTE X のUpdateが完了しました。 アプリを終了します。");
+const QString kConfirmingChecksum = QStringLiteral("[log] Confirming checksum.");
+
+// Reaching a phase may take the normal-mode box's thirty one-second polls, in a sanitizer
+// build; still within the test runner's limit, so that a failure is reported as one.
+constexpr int kPhaseTimeoutMs = 90000;
+
+class CloseAtEveryPhaseTest : public ProcessTest {
+ protected:
+  // Sends the signals, waits for the end and checks the orderly exit and the untouched folder.
+  // The measured close time is recorded, never judged.
+  void CloseAndCheck(SpawnedProgram& program, const char* phase,
+                     std::initializer_list<int> signalNumbers = {SIGTERM}) {
+    ASSERT_TRUE(program.Running()) << "ended before it was asked to\n"
+                                   << program.ErrorOutput().toStdString();
+    const auto start = std::chrono::steady_clock::now();
+    for (const int signalNumber : signalNumbers) program.Signal(signalNumber);
+    const bool ended = program.WaitForEnd(kHangTimeoutMs);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    if (!ended) {
+      program.Signal(SIGKILL);
+      program.WaitForEnd(kHangTimeoutMs);
+      FAIL() << phase << ": hung after the termination request\n"
+             << program.ErrorOutput().toStdString();
+    }
+    RecordProperty(std::string("close_ms_") + phase, std::to_string(elapsed.count()));
+    std::printf("[ close time ] %s: %lld ms\n", phase, static_cast<long long>(elapsed.count()));
+
+    const std::string errors = program.ErrorOutput().toStdString();
+    EXPECT_TRUE(program.ExitedNormally())
+        << phase << ": ended by signal " << program.EndingSignal() << "\n"
+        << errors;
+    EXPECT_EQ(program.ExitCode(), 0) << phase << "\n" << errors;
+    ExpectNoSanitizerReport(errors);
+    const FolderSnapshot after = FolderSnapshot::Take(workFolder());
+    EXPECT_TRUE(after == m_workBefore) << phase << ":\n" << after.DifferencesFrom(m_workBefore);
+  }
+
+  // Starts the program once the working folder holds what the test put there.
+  SpawnedProgram& StartProgram(const std::map<std::string, std::string>& extra = {}) {
+    m_workBefore = FolderSnapshot::Take(workFolder());
+    return Start(extra);
+  }
+
+  FolderSnapshot m_workBefore;
+};
+
+TEST_F(CloseAtEveryPhaseTest, Phase0WithTheFirmwareNotFoundBoxOpen) {
+  SpawnedProgram& program = StartProgram();
+  ASSERT_TRUE(program.WaitForOutput(kNotFoundBox, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase0-firmware-not-found-box");
+  EXPECT_TRUE(QDir(workFolder()).isEmpty());
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase2PollingWithNoDevice) {
+  WriteFirmware(4);
+  WriteScenario("list 1\n");
+  SpawnedProgram& program = StartProgram();
+  ASSERT_TRUE(program.WaitForOutput(kConnecting, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  // Polling for real: the library is loaded and has been asked twice.
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("enumerate ") >= 2; }, kPhaseTimeoutMs));
+  CloseAndCheck(program, "phase2-polling");
+  EXPECT_FALSE(program.ErrorOutput().contains(QStringLiteral("[message box]")));
+}
+
+// The warning box has no owner window: closing the frame alone would leave it, and with it
+// the program, running.
+TEST_F(CloseAtEveryPhaseTest, Phase2WithTheLibraryWarningOpen) {
+  UseProgramWithoutLibrary();
+  WriteFirmware(4);
+  SpawnedProgram& program = StartProgram();
+  // The loader reports the failed load just before it shows the box.
+  ASSERT_TRUE(program.WaitForOutput(QStringLiteral("GPlusUSBLibEx: "), kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase2-library-warning-box");
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase2WithTheNormalModeBoxOpen) {
+  WriteFirmware(4);
+  WriteScenario("list 1\n");
+  MakeNormalModeDeviceList();
+  SpawnedProgram& program = StartProgram();
+  ASSERT_TRUE(program.WaitForOutput(kNormalModeBox, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase2-normal-mode-box");
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase3WithTheConfirmationBoxOpen) {
+  WriteFirmware(4);
+  WriteScenario("list 1 SCRIBOLANTE-X-1\n");
+  SpawnedProgram& program = StartProgram();
+  ASSERT_TRUE(program.WaitForOutput(kConfirmationBox, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase3-confirmation-box");
+  EXPECT_EQ(TraceLines("command=f601"), 0) << "the dismissed question wrote nothing";
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase4InMidWrite) {
+  WriteFirmware(16);
+  // A quarter of a second per block: the writes take seconds.
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
+                        kPhaseTimeoutMs));
+  CloseAndCheck(program, "phase4-mid-write");
+  EXPECT_FALSE(program.ErrorOutput().contains(kConfirmingChecksum)) << "it was not mid-write";
+  EXPECT_LT(TraceLines("command=f601"), 16);
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase4RepeatedRequestsWhileClosingChangeNothing) {
+  WriteFirmware(16);
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
+                        kPhaseTimeoutMs));
+  // Ctrl+C pressed again and again while the worker finishes its transfer, then the session.
+  CloseAndCheck(program, "phase4-repeated-requests", {SIGINT, SIGINT, SIGTERM, SIGHUP});
+  EXPECT_FALSE(program.ErrorOutput().contains(kConfirmingChecksum));
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase4WithTheWorkersMessageBoxOpen) {
+  WriteFirmware(4);
+  // Exchange 1 is the device information, 2 and 3 block 1 and its status: 4 is block 2.
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nfail transfer 4\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(program.WaitForOutput(kCommunicationBox, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase4-worker-box");
+  EXPECT_EQ(TraceLines("command=f601"), 2) << "block 1, then block 2 that failed; no restart";
+}
+
+TEST_F(CloseAtEveryPhaseTest, Phase5WithTheCompletionBoxOpen) {
+  WriteFirmware(2);
+  WriteScenario("list 1 SCRIBOLANTE-X-1\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kPhaseTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  CloseAndCheck(program, "phase5-completion-box");
+}
+
+}  // namespace

@@ -1,0 +1,54 @@
+// A fixture for tests that run the built program as a child process: a private folder with
+// the working folder, the settings, a scenario for the simulated device with its trace, and
+// a present-device list, and the checks every such run shares.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QTemporaryDir>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "spawned_program.h"
+
+// How long a program may take to end once asked before the test calls it hung.
+inline constexpr int kHangTimeoutMs = 30000;
+
+// Fails the test if standard error holds a sanitizer's report.
+void ExpectNoSanitizerReport(const std::string& errors);
+
+class ProcessTest : public testing::Test {
+ protected:
+  void SetUp() override;
+
+  // The program in the working folder, offscreen, echoing its log lines and boxes to standard
+  // error, with a guard name, settings, scenario and device list of this test's own, and with
+  // every box shown (no automatic answers). extra adds or overrides variables.
+  SpawnedProgram& Start(const std::map<std::string, std::string>& extra = {});
+
+  // Runs a copy of the program from a folder of its own, without the vendor library beside
+  // it, in later starts.
+  void UseProgramWithoutLibrary();
+
+  // A firmware file of whole 32 KiB blocks in the working folder, of varied bytes, dated in
+  // the past so that any rewrite would show in its modification time.
+  void WriteFirmware(int blocks);
+  // The scenario of the simulated device (see simdevice/SCENARIOS.md); a trace line is added.
+  void WriteScenario(const std::string& settings);
+  // The present-device list shows the device in its normal mode.
+  void MakeNormalModeDeviceList();
+  // Trace lines of the simulated library that contain text.
+  int TraceLines(const std::string& text) const;
+
+  QString workFolder() const { return m_root.filePath(QStringLiteral("work")); }
+  std::string rootFolder() const { return m_root.path().toStdString(); }
+
+ private:
+  QTemporaryDir m_root;
+  std::string m_guardName;
+  std::string m_program;  // empty: ProgramPath()
+  std::vector<std::unique_ptr<SpawnedProgram>> m_programs;
+};

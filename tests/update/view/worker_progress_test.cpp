@@ -1,0 +1,57 @@
+// The progress bar as the worker drives it: a read answers at once with what was last set
+// (on either thread), a write is queued, and the bar still takes every value in order.
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <thread>
+#include <vector>
+
+#include "view_test_support.h"
+
+namespace {
+
+QProgressBar* Bar(CFWUpdaterView& view) {
+  return view.findChild<QProgressBar*>(QStringLiteral("progress1001"));
+}
+
+TEST(WorkerProgressTest, ReadsNeedNoUiThreadAndWritesArriveInOrder) {
+  CFWUpdaterView view;
+  QProgressBar* bar = Bar(view);
+  ASSERT_NE(bar, nullptr);
+  std::vector<int> shown;
+  QObject::connect(bar, &QProgressBar::valueChanged, [&](int value) { shown.push_back(value); });
+
+  std::vector<int> read;
+  // No event loop runs while the worker works: its reads must not wait for the UI thread.
+  std::thread([&] {
+    for (int position : {625, 1250, 12000, -5, 9800}) {
+      view.SetProgressPosition(position);
+      read.push_back(view.GetProgressPosition());
+    }
+  }).join();
+  EXPECT_EQ(read, (std::vector<int>{625, 1250, 10000, 0, 9800}));
+
+  ASSERT_TRUE(WaitUntil([&] { return bar->value() == 9800; }));
+  EXPECT_EQ(shown, (std::vector<int>{625, 1250, 10000, 0, 9800}));
+  EXPECT_EQ(view.GetProgressPosition(), 9800);
+}
+
+TEST(WorkerProgressTest, WorkerSeesWhatTheUiThreadSetAndTheNewRange) {
+  CFWUpdaterView view;
+  view.SetProgressPosition(700);
+  int seen = -1;
+  std::thread([&] { seen = view.GetProgressPosition(); }).join();
+  EXPECT_EQ(seen, 700);
+
+  // A range that leaves the position outside reads its low end, for the worker too.
+  view.SetProgressRange(1000, 2000);
+  std::thread([&] {
+    seen = view.GetProgressPosition();
+    view.SetProgressPosition(5000);  // clamped to the new top
+  }).join();
+  EXPECT_EQ(seen, 1000);
+  ASSERT_TRUE(WaitUntil([&] { return Bar(view)->value() == 2000; }));
+  EXPECT_EQ(view.GetProgressPosition(), 2000);
+}
+
+}  // namespace
