@@ -15,6 +15,7 @@
 #include "fake_update_view.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
+#include "update_run_fixture.h"
 #include "update/connection_checks.h"
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
@@ -50,19 +51,6 @@ std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
-std::vector<std::string> BoxTexts(const FakeUpdateView& view) {
-  std::vector<std::string> texts;
-  for (const auto& box : view.MessageBoxes()) texts.push_back(box.text);
-  return texts;
-}
-
-std::vector<TickRecord> TicksInPhase(const FakeUpdateView& view, std::uint32_t phase) {
-  std::vector<TickRecord> ticks;
-  for (const auto& tick : view.Ticks()) {
-    if (tick.phase == phase) ticks.push_back(tick);
-  }
-  return ticks;
-}
 
 // The transfers of one successful pass: the device information, each block's write and
 // status read in order, then the checksum confirmation.

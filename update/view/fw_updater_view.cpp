@@ -196,12 +196,18 @@ void CFWUpdaterView::SetProgressPosition(int position) {
     return;
   }
   // From the worker the new position is queued rather than waited for, so the block writes
-  // do not stall on the bar's repaint; queued work runs in the order made, so the bar takes
-  // every value in turn and the step that follows the writes sees the last one.
+  // do not stall on the bar's repaint. At most one such update waits in the queue and it
+  // shows the latest position when it runs: a worker faster than the UI thread cannot flood
+  // the queue, and whatever the worker asks of the UI thread later still finds the bar at
+  // the last position it set.
   const int clamped = std::clamp(position, m_progressMinimum.load(),
                                  std::max(m_progressMinimum.load(), m_progressMaximum.load()));
   m_progressPosition.store(clamped);
-  m_relay.Post([this, clamped] { ShowProgress(clamped); });
+  if (m_progressUpdateQueued.exchange(true)) return;
+  m_relay.Post([this] {
+    m_progressUpdateQueued.store(false);
+    ShowProgress(m_progressPosition.load());
+  });
 }
 
 void CFWUpdaterView::ShowProgress(int position) {

@@ -119,6 +119,8 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   std::atomic<int> m_progressPosition{0};
   std::atomic<int> m_progressMinimum{0};
   std::atomic<int> m_progressMaximum{0};
+  // An update of the bar from the worker is waiting on the UI thread.
+  std::atomic<bool> m_progressUpdateQueued{false};
 
   // What the worker reaches. Destroyed first (members go in reverse order), and only
   // after BeginClose has joined the worker.

@@ -66,7 +66,14 @@ void UiThreadRelay::Wait(const std::function<bool()>& done) {
 void UiThreadRelay::RunPending() {
   // A copy: the work may end in a nested event loop during which the relay is destroyed.
   const std::shared_ptr<State> state = m_state;
-  for (;;) {
+  // Only the work queued so far: whatever comes while it runs has its own wake-up behind it,
+  // so a worker that keeps queueing cannot keep the UI thread inside this call for ever.
+  std::size_t budget = 0;
+  {
+    std::lock_guard lock(state->mutex);
+    budget = state->pending.size();
+  }
+  for (; budget > 0; --budget) {
     std::function<void()> work;
     {
       std::lock_guard lock(state->mutex);
