@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "app/app_settings.h"
@@ -34,6 +35,21 @@ const QString kTitle = QStringLiteral("SCRIBOLANTE X FW Updater");
 class MainFrameTest : public testing::Test {
  protected:
   void SetUp() override {
+    // The update sequence runs behind the frame. Given a firmware file and no device it polls
+    // without a word, so no box of its own takes the focus while keys are pressed.
+    ASSERT_TRUE(m_workingFolder.isValid());
+    m_previousFolder = QDir::currentPath();
+    QFile firmware(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")));
+    ASSERT_TRUE(firmware.open(QIODevice::WriteOnly));
+    firmware.write(QByteArray(1024, 0x5A));
+    firmware.close();
+    QFile scenario(m_workingFolder.filePath(QStringLiteral("nothing-connected.scenario")));
+    ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
+    scenario.write("list 1\n");
+    scenario.close();
+    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+    ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
+
     m_application = std::make_unique<CFWUpdaterApp>(UniqueGuardName());
     ASSERT_TRUE(m_application->InitInstance());
     m_frame = m_application->mainFrame();
@@ -44,9 +60,9 @@ class MainFrameTest : public testing::Test {
 
   // Keys pressed at frame level: nothing inside the form has the focus.
   void PressAtFrameLevel(QKeyCombination keys) {
-    // A dialog that just closed may have left the frame inactive, and the sequence behind the
-    // frame shows its "no firmware file" box every second (the watcher closes it): a request
-    // to activate made while that box is open is lost, so it is made again until it holds.
+    // A dialog that just closed may have left the frame inactive, and a request to activate
+    // made while another window still holds the activation can be lost: it is made again
+    // until it holds.
     bool active = false;
     for (int attempt = 0; attempt < 300 && !active; ++attempt) {
       m_frame->activateWindow();
@@ -65,6 +81,8 @@ class MainFrameTest : public testing::Test {
       auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
       if (dialog == nullptr || !dialog->isVisible()) return;
       m_openDialogTitle = dialog->windowTitle();
+      // The dialog leaves the name field alone while the field has the keyboard focus.
+      if (QWidget* focus = dialog->focusWidget()) focus->clearFocus();
       dialog->selectFile(path);
       if (!dialog->selectedFiles().contains(path)) {
         // Rather than hang, give up after a generous while; the test then fails.
@@ -77,6 +95,14 @@ class MainFrameTest : public testing::Test {
     poll->start(10);
   }
 
+  void TearDown() override {
+    m_application.reset();
+    QDir::setCurrent(m_previousFolder);
+  }
+
+  QTemporaryDir m_workingFolder;
+  QString m_previousFolder;
+  std::optional<ScopedEnvironment> m_scenario;
   BoxWatcher m_boxes;
   std::unique_ptr<CFWUpdaterApp> m_application;
   CMainFrame* m_frame = nullptr;
