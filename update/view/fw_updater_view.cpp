@@ -96,6 +96,11 @@ void CFWUpdaterView::BuildForm() {
   setTabOrder(m_currentVersionEdit, m_targetVersionEdit);
   setTabOrder(m_targetVersionEdit, m_operationLog);
 
+  m_progressUpdateTimer = new QTimer(this);
+  m_progressUpdateTimer->setSingleShot(true);
+  m_progressUpdateTimer->setInterval(kProgressUpdateDelayMs);
+  connect(m_progressUpdateTimer, &QTimer::timeout, this, &CFWUpdaterView::ShowPendingProgress);
+
   m_stepTimer = new QTimer(this);
   m_stepTimer->setObjectName(QStringLiteral("stepTimer"));
   m_stepTimer->setTimerType(Qt::PreciseTimer);
@@ -174,6 +179,7 @@ void CFWUpdaterView::AddLogLine(const std::string& line, bool scrollToEnd) {
 
 void CFWUpdaterView::SetProgressRange(int low, int high) {
   m_relay.Call([this, low, high] {
+    ShowPendingProgress();
     m_progress->setRange(low, high);
     // A bar whose position fell outside the new range reads its low end, as on Windows.
     if (m_progress->value() < m_progress->minimum()) m_progress->setValue(m_progress->minimum());
@@ -182,7 +188,10 @@ void CFWUpdaterView::SetProgressRange(int low, int high) {
 }
 
 int CFWUpdaterView::GetProgressPosition() {
-  if (m_relay.OnUiThread()) return std::max(m_progress->value(), m_progress->minimum());
+  if (m_relay.OnUiThread()) {
+    ShowPendingProgress();
+    return std::max(m_progress->value(), m_progress->minimum());
+  }
   // The worker reads what it last set (or the UI thread before it): one round trip per
   // accepted block would cost more than the block's own copy and checksum.
   return m_relay.closed() ? 0 : m_progressPosition.load();
@@ -191,31 +200,24 @@ int CFWUpdaterView::GetProgressPosition() {
 void CFWUpdaterView::SetProgressPosition(int position) {
   // Out-of-range positions are clamped rather than ignored, as the Windows control does.
   if (m_relay.OnUiThread()) {
-    ShowProgress(std::clamp(position, m_progress->minimum(), m_progress->maximum()));
+    m_progressUpdatePending.store(false);  // this position is newer than the worker's
+    m_progress->setValue(std::clamp(position, m_progress->minimum(), m_progress->maximum()));
     NoteProgress();
     return;
   }
-  // From the worker the new position is queued rather than waited for, so the block writes
-  // do not stall on the bar's repaint. At most one such update waits in the queue and it
-  // shows the latest position when it runs: a worker faster than the UI thread cannot flood
-  // the queue, and whatever the worker asks of the UI thread later still finds the bar at
-  // the last position it set.
+  // From the worker the position is only noted; the UI thread takes the latest one a moment
+  // later, once for however many blocks were written in between. One hand-over to the UI
+  // thread per block, and a repaint with it, cost more than the block's copy and checksum
+  // and held up the sequence's next step on the UI thread, for no change anyone could see.
   const int clamped = std::clamp(position, m_progressMinimum.load(),
                                  std::max(m_progressMinimum.load(), m_progressMaximum.load()));
   m_progressPosition.store(clamped);
-  if (m_progressUpdateQueued.exchange(true)) return;
-  m_relay.Post([this] {
-    m_progressUpdateQueued.store(false);
-    ShowProgress(m_progressPosition.load());
-  });
+  if (m_progressUpdatePending.exchange(true)) return;
+  m_relay.Post([this] { m_progressUpdateTimer->start(); });
 }
 
-void CFWUpdaterView::ShowProgress(int position) {
-  // The bar would repaint at once on every visible change, and a repaint costs more than a
-  // block's copy and checksum; it only takes the value and is painted with the next update.
-  m_progress->setUpdatesEnabled(false);
-  m_progress->setValue(position);
-  m_progress->setUpdatesEnabled(true);
+void CFWUpdaterView::ShowPendingProgress() {
+  if (m_progressUpdatePending.exchange(false)) m_progress->setValue(m_progressPosition.load());
 }
 
 void CFWUpdaterView::NoteProgress() {
@@ -256,6 +258,8 @@ int CFWUpdaterView::RelayMessageBox(const std::string& text, const char* caption
 int CFWUpdaterView::ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type,
                                       bool relabel) {
   if (m_closing) return DismissedAnswer(type);
+  // A box from the worker finds the bar where the worker left it.
+  ShowPendingProgress();
   EchoToStandardError("message box", text);
   if (TakeAutomaticAnswer()) return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
   const QPointer<QMessageBox> box = CreateMessageBox(this, text, caption, type);

@@ -96,8 +96,8 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   int ShowBoxOnUiThread(const std::string& text, const char* caption, unsigned type, bool relabel);
   // Copies the bar's range and position into the worker's view of them; UI thread.
   void NoteProgress();
-  // Sets the bar's position (in range), to be painted with the next update; UI thread.
-  void ShowProgress(int position);
+  // Brings the bar to the position the worker set last, if it is not shown yet; UI thread.
+  void ShowPendingProgress();
 
   const QFont m_formFont;
   const DialogUnits m_units;
@@ -108,6 +108,9 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   QLineEdit* m_targetVersionEdit = nullptr;   // 1008
   QListWidget* m_operationLog = nullptr;      // 1009
   QTimer* m_stepTimer = nullptr;
+  // Shows the worker's latest position a moment after it set one (see SetProgressPosition).
+  QTimer* m_progressUpdateTimer = nullptr;
+  static constexpr int kProgressUpdateDelayMs = 20;
   QPointer<QMenu> m_contextMenu;
   // The box the view is showing, so that closing can dismiss it.
   QPointer<QMessageBox> m_openBox;
@@ -119,8 +122,8 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   std::atomic<int> m_progressPosition{0};
   std::atomic<int> m_progressMinimum{0};
   std::atomic<int> m_progressMaximum{0};
-  // An update of the bar from the worker is waiting on the UI thread.
-  std::atomic<bool> m_progressUpdateQueued{false};
+  // The worker has set a position that the bar does not show yet.
+  std::atomic<bool> m_progressUpdatePending{false};
 
   // What the worker reaches. Destroyed first (members go in reverse order), and only
   // after BeginClose has joined the worker.

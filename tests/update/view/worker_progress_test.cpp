@@ -1,6 +1,7 @@
 // The progress bar as the worker drives it: a read answers at once with what was last set
-// (on either thread), a write is queued, and the bar follows in order to the last value, with
-// at most one update waiting however fast the worker writes.
+// (on either thread), a write is only noted, and the bar takes the latest value a moment later
+// or as soon as the UI thread looks at it, with at most one update waiting however fast the
+// worker writes.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -66,6 +67,28 @@ TEST(WorkerProgressTest, AWorkerWritingWithoutPauseNeverFloodsTheUiThread) {
   ASSERT_TRUE(WaitUntil([&] { return bar->value() == last.load(); }));
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.back(), last.load());
+}
+
+TEST(WorkerProgressTest, TheUiThreadFindsTheWorkersLatestPositionWithoutWaiting) {
+  CFWUpdaterView view;
+  QProgressBar* bar = Bar(view);
+  ASSERT_NE(bar, nullptr);
+  // No event loop runs in between: a read on the UI thread brings the bar up to date.
+  std::thread([&] { view.SetProgressPosition(4321); }).join();
+  EXPECT_EQ(view.GetProgressPosition(), 4321);
+  EXPECT_EQ(bar->value(), 4321);
+
+  // So does a new range, which then judges the worker's position, not an older one.
+  std::thread([&] { view.SetProgressPosition(300); }).join();
+  view.SetProgressRange(500, 10000);
+  EXPECT_EQ(bar->value(), 500);
+  // A position set on the UI thread wins over the worker's earlier one still waiting.
+  std::thread([&] { view.SetProgressPosition(7000); }).join();
+  view.SetProgressPosition(9000);
+  // Let the worker's waiting update come due: it must not undo the newer position.
+  WaitUntil([] { return false; }, 100);
+  EXPECT_EQ(bar->value(), 9000);
+  EXPECT_EQ(view.GetProgressPosition(), 9000);
 }
 
 TEST(WorkerProgressTest, WorkerSeesWhatTheUiThreadSetAndTheNewRange) {
