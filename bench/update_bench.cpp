@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_image.h"
 #include "update/connection_checks.h"
 #include "update/firmware_image.h"
 #include "update/update_protocol.h"
@@ -49,12 +50,7 @@ class SilentView : public UpdateView {
 
 void LoadBenchImage() {
   firmwareImage = FirmwareImage{};
-  firmwareImage.data.resize(kImageSize);
-  std::uint32_t state = 1;
-  for (auto& byte : firmwareImage.data) {
-    state = state * 1664525u + 1013904223u;
-    byte = static_cast<std::uint8_t>(state >> 24);
-  }
+  firmwareImage.data = BenchImageBytes(kImageSize);
   firmwareImage.size = static_cast<std::uint32_t>(kImageSize);
   firmwareImage.crc = Crc16(firmwareImage.data.data(), kImageSize);
   firmwareImage.blockCount = static_cast<std::uint32_t>(kImageSize / FW_BLOCK_SIZE);
