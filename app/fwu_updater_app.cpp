@@ -17,6 +17,8 @@
 #include "app/message_boxes.h"
 #include "app/program_icon.h"
 #include "platform/message_box.h"
+#include "platform/url_opener.h"
+#include "update/connection_checks.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
 
@@ -26,6 +28,9 @@ namespace {
 
 constexpr const char* kOpenDialogCaption = "開く";
 constexpr const char* kAllFilesFilter = "すべてのファイル (*)";
+
+// The support page of the normal-mode message opens in the desktop's browser.
+platform::DesktopUrlOpener desktopUrlOpener;
 
 }  // namespace
 
@@ -41,6 +46,7 @@ CFWUpdaterApp::CFWUpdaterApp(std::string guardName)
   QCoreApplication::setApplicationVersion(QStringLiteral(FWU_PROJECT_VERSION));
   QApplication::setWindowIcon(ProgramIcon());
   platform::SetOwnerlessMessageBox(&PresentOwnerlessMessageBox);
+  SetUrlOpener(&desktopUrlOpener);
 }
 
 CFWUpdaterApp::~CFWUpdaterApp() {
@@ -49,6 +55,7 @@ CFWUpdaterApp::~CFWUpdaterApp() {
   m_document.reset();
   m_editMenu.reset();
   platform::SetOwnerlessMessageBox(nullptr);
+  SetUrlOpener(nullptr);
   // Process exit would drop the guard anyway; dropping it here keeps a test process that
   // starts several applications from piling up held names.
   if (g_hConnectGuard != platform::kNoConnectGuard && g_hConnectGuard == m_guard) {

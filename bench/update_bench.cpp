@@ -10,43 +10,16 @@
 #include <vector>
 
 #include "bench/bench_image.h"
+#include "fake_update_view.h"
 #include "update/connection_checks.h"
 #include "update/firmware_image.h"
 #include "update/update_protocol.h"
 #include "update/update_state.h"
-#include "update/update_view.h"
 #include "usb/hid_std_agent.h"
 
 namespace {
 
 constexpr std::size_t kImageSize = 16u * 1024 * 1024;
-
-// The window as the block writes need it: the progress bar and nothing to show.
-class SilentView : public UpdateView {
- public:
-  void AddLogLine(const std::string&, bool) override {}
-  void SetProgressRange(int, int) override {}
-  int GetProgressPosition() override { return m_position; }
-  void SetProgressPosition(int position) override { m_position = position; }
-  void SetCurrentVersionText(const std::string&) override {}
-  void SetTargetVersionText(const std::string&) override {}
-  int ShowMessageBox(const std::string& text, const char*, unsigned type) override {
-    m_lastMessage = text;
-    return DismissedAnswer(type);
-  }
-  int ShowRelabelledMessageBox(const std::string& text, const char* caption,
-                               unsigned type) override {
-    return ShowMessageBox(text, caption, type);
-  }
-  void ArmStepTimer(unsigned) override {}
-  void StopStepTimer() override {}
-  void CloseMainWindow() override {}
-
-  std::string m_lastMessage;
-
- private:
-  int m_position = 0;
-};
 
 void LoadBenchImage() {
   firmwareImage = FirmwareImage{};
@@ -61,7 +34,7 @@ void BM_WriteFirmwareBlocks(benchmark::State& state) {
   // The default simulated device: one device in update mode, no delay, no trace.
   ::unsetenv("GPLUS_SIM_SCENARIO");
   LoadBenchImage();
-  SilentView view;
+  FakeUpdateView view;
   C_GPUSBHIDStdAgentEx agent;
   UpdateContextRecord context{&view, &agent};
   UpdateContext = &context;
@@ -78,7 +51,9 @@ void BM_WriteFirmwareBlocks(benchmark::State& state) {
     int result = kPhaseWait;
     while (result == kPhaseWait) result = WriteFirmwareBlocks();
     if (result != kPhaseAdvance) {
-      state.SkipWithError(("a run failed: " + view.m_lastMessage).c_str());
+      const auto boxes = view.MessageBoxes();
+      const std::string message = boxes.empty() ? std::string() : boxes.back().text;
+      state.SkipWithError(("a run failed: " + message).c_str());
       break;
     }
   }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fake_vendor_library.h"
 #include "fuzz_support.h"
-#include "fuzz_vendor_library.h"
 #include "usb/ascii_text.h"
 #include "usb/hid_device_agent.h"
 #include "usb/hid_std_agent.h"
@@ -18,8 +18,9 @@
 namespace {
 
 using fuzz::FuzzInput;
-using fuzz::FuzzVendorAgent;
-using fuzz::ListedName;
+using usb_test::FakeHidDevice;
+using usb_test::FakeVendorAgent;
+using usb_test::ListedName;
 
 constexpr int kMaxOperations = 96;
 constexpr std::size_t kMaxListedNames = 24;
@@ -80,7 +81,7 @@ int ClaimedCount(FuzzInput& input, std::size_t listed) {
   }
 }
 
-void ChooseNextList(FuzzInput& input, FuzzVendorAgent& vendor) {
+void ChooseNextList(FuzzInput& input, FakeVendorAgent& vendor) {
   std::vector<ListedName> names;
   const std::size_t count = input.Byte() % (kMaxListedNames + 1);
   for (std::size_t index = 0; index < count; ++index) names.push_back(NextName(input, names));
@@ -97,14 +98,14 @@ int Position(FuzzInput& input) {
 // The agent's table must hold only live objects from the vendor, each once, each at a position
 // the vendor lists under its name (letter case aside, as a rescan carries it), and nothing
 // may be open that the table does not hold.
-void CheckTable(const C_HIDDeviceAgentEx& agent, const FuzzVendorAgent& vendor) {
+void CheckTable(const C_HIDDeviceAgentEx& agent, const FakeVendorAgent& vendor) {
   std::set<const I_GPHidDeviceEx*> held;
-  const int claimed = const_cast<FuzzVendorAgent&>(vendor).GetCount();
+  const int claimed = const_cast<FakeVendorAgent&>(vendor).GetCount();
   for (int position = 0; position < C_HIDDeviceAgentEx::kDeviceSlots; ++position) {
     I_GPHidDeviceEx* device = agent.devices[position];
     if (device == nullptr) continue;
     FUZZ_CHECK(vendor.IsHandedOut(device), "the table holds an object the vendor never gave");
-    auto* fuzzDevice = static_cast<fuzz::FuzzHidDevice*>(device);
+    auto* fuzzDevice = static_cast<FakeHidDevice*>(device);
     FUZZ_CHECK(fuzzDevice->releaseCount == 0, "the table holds a released device");
     FUZZ_CHECK(held.insert(device).second, "one device held at two positions");
     FUZZ_CHECK(position < claimed, "a device held beyond the listed count");
@@ -115,14 +116,14 @@ void CheckTable(const C_HIDDeviceAgentEx& agent, const FuzzVendorAgent& vendor) 
                    " where the list has another name");
   }
   FUZZ_CHECK(vendor.OpenHidDevices().size() == held.size(), "an open device the table lost");
-  FUZZ_CHECK(vendor.OpenUsbDeviceCount() == 0, "a USB device object was kept");
+  FUZZ_CHECK(vendor.OpenUsbCount() == 0, "a USB device object was kept");
   FUZZ_CHECK(agent.currentIndex >= -1 && agent.currentIndex < C_HIDDeviceAgentEx::kDeviceSlots,
              "current position " + std::to_string(agent.currentIndex));
 }
 
 // A name to look up: one from the list, one in other letter case, or any bytes; none when
 // only listed names may be looked up and the chosen position has none.
-std::optional<std::string> LookupName(FuzzInput& input, FuzzVendorAgent& vendor,
+std::optional<std::string> LookupName(FuzzInput& input, FakeVendorAgent& vendor,
                                       bool allowUnlisted) {
   const std::uint8_t choice = input.Byte();
   const char* listed = vendor.NameAt(choice % 16);
@@ -139,7 +140,7 @@ std::optional<std::string> LookupName(FuzzInput& input, FuzzVendorAgent& vendor,
 }
 
 void RunOperation(FuzzInput& input, C_GPUSBHIDStdAgentEx& facade, C_HIDDeviceAgentEx& agent,
-                  FuzzVendorAgent& vendor) {
+                  FakeVendorAgent& vendor) {
   const int claimed = vendor.GetCount();
   const bool unlistedLookups = claimed <= kCountForUnlistedLookups;
   switch (input.Byte() % 12) {
@@ -178,15 +179,15 @@ void RunOperation(FuzzInput& input, C_GPUSBHIDStdAgentEx& facade, C_HIDDeviceAge
       const int length = input.Byte() % 65;
       std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length));
       const std::uint8_t command[16] = {0xF6, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'G', 'P'};
-      vendor.lastTransferDevice = nullptr;
+      const std::size_t transfersBefore = vendor.transfers.size();
       const int result = facade.SendCommand(position, command, direction, buffer.data(), length);
-      if (vendor.lastTransferDevice == nullptr) {
+      if (vendor.transfers.size() == transfersBefore) {
         FUZZ_CHECK(result == C_HIDDeviceAgentEx::kNoDeviceOpen, "no transfer, yet not 17");
       } else {
         // The device found by that name; a rescan may have carried it over from a listing of
         // the name in other letter case.
         const char* listed = vendor.NameAt(position);
-        const std::string reached = vendor.lastTransferDevice->name();
+        const std::string& reached = vendor.transfers.back().device;
         FUZZ_CHECK(usb::EqualIgnoringAsciiCase(listed, reached.c_str()),
                    "the command reached a device of another name");
         FUZZ_CHECK(result == 0, "the vendor's transfer result was not passed on");
@@ -246,7 +247,7 @@ void RunOperation(FuzzInput& input, C_GPUSBHIDStdAgentEx& facade, C_HIDDeviceAge
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
-  FuzzVendorAgent vendor;
+  FakeVendorAgent vendor;
   ChooseNextList(input, vendor);
   {
     C_GPUSBHIDStdAgentEx facade;
@@ -258,6 +259,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   FUZZ_CHECK(C_GPUSBHIDStdAgentEx::hidAgent == nullptr, "the agent outlived its facade");
-  vendor.CheckAllReleased();
+  const std::string unreleased = vendor.Unreleased();
+  FUZZ_CHECK(unreleased.empty(), unreleased);
   return 0;
 }

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "fake_update_view.h"
+#include "fake_vendor_library.h"
 #include "fuzz_support.h"
-#include "fuzz_vendor_library.h"
-#include "recording_view.h"
 #include "update/firmware_image.h"
 #include "update/update_protocol.h"
 #include "update/update_state.h"
@@ -243,50 +243,65 @@ void BuildImage(FuzzInput& input) {
   firmwareImage = std::move(image);
 }
 
-bool Shown(const fuzz::RecordingView& view, std::size_t from, const std::string& message) {
-  for (std::size_t index = from; index < view.messages.size(); ++index) {
-    if (view.messages[index] == message) return true;
+std::vector<std::string> Messages(const FakeUpdateView& view) {
+  std::vector<std::string> texts;
+  for (const MessageBoxRecord& box : view.MessageBoxes()) texts.push_back(box.text);
+  return texts;
+}
+
+std::string LastMessage(const FakeUpdateView& view) {
+  const std::vector<std::string> texts = Messages(view);
+  return texts.empty() ? std::string() : texts.back();
+}
+
+bool Shown(const FakeUpdateView& view, std::size_t from, const std::string& message) {
+  const std::vector<std::string> texts = Messages(view);
+  for (std::size_t index = from; index < texts.size(); ++index) {
+    if (texts[index] == message) return true;
   }
   return false;
 }
 
-int CheckDeviceInfo(fuzz::RecordingView& view, ScriptedDevice& device) {
-  const std::size_t shownBefore = view.messages.size();
+int CheckDeviceInfo(FakeUpdateView& view, ScriptedDevice& device, bool answerYes) {
+  const std::size_t shownBefore = Messages(view).size();
   device.info = {};
   const int result = QueryDeviceInfo();
   const auto& info = device.info;
   FUZZ_CHECK(info.result >= 0, "phase 3 never asked the device");
   if (info.result != 0) {
-    FUZZ_CHECK(result == -1 && view.LastMessage() == kCommunicationMessage,
+    FUZZ_CHECK(result == -1 && LastMessage(view) == kCommunicationMessage,
                "a failed DeviceInfo read is not a communication error");
   } else if (info.status != 0) {
-    FUZZ_CHECK(result == -1 && view.LastMessage() == kNotUpdateModeMessage,
+    FUZZ_CHECK(result == -1 && LastMessage(view) == kNotUpdateModeMessage,
                "a device not in update mode went on");
   } else {
     char version[16];
     std::snprintf(version, sizeof version, "%u.%u", info.major, info.minor);
-    FUZZ_CHECK(view.currentVersion == version,
-               "current version \"" + view.currentVersion + "\" where the device said " + version);
-    if (view.answerYes) {
+    const std::vector<std::string> shown = view.CurrentVersionTexts();
+    const std::string current = shown.empty() ? std::string() : shown.back();
+    FUZZ_CHECK(current == version,
+               "current version \"" + current + "\" where the device said " + version);
+    if (answerYes) {
       FUZZ_CHECK(result == 0, "the confirmed update did not go on");
     } else {
-      FUZZ_CHECK(result == 2 && view.LastMessage() == kUpdateCancelledMessage,
+      FUZZ_CHECK(result == 2 && LastMessage(view) == kUpdateCancelledMessage,
                  "the declined update did not end");
     }
   }
-  FUZZ_CHECK(result == 0 || view.messages.size() > shownBefore, "phase 3 failed without a word");
+  FUZZ_CHECK(result == 0 || Messages(view).size() > shownBefore, "phase 3 failed without a word");
   return result;
 }
 
-int CheckBlockWrites(fuzz::RecordingView& view, ScriptedDevice& device) {
-  const std::size_t shownBefore = view.messages.size();
+int CheckBlockWrites(FakeUpdateView& view, ScriptedDevice& device) {
+  const std::size_t shownBefore = Messages(view).size();
   int result = kPhaseWait;
   for (int runs = 1; result == kPhaseWait; ++runs) {
     FUZZ_CHECK(runs <= kMaxWorkerRuns, "the block writes never end");
     result = WriteFirmwareBlocks();
     FUZZ_CHECK(result == 0 || result == 1 || result == -1,
                "block-write run result " + std::to_string(result));
-    FUZZ_CHECK(view.position <= kProgressWriteCap, "the bar passed 9800 during the writes");
+    FUZZ_CHECK(view.ProgressPosition() <= kProgressWriteCap,
+               "the bar passed 9800 during the writes");
     if (result == kPhaseWait) {
       FUZZ_CHECK(transferCursor.nextBlock % FW_YIELD_INTERVAL == 0,
                  "a run yielded away from a multiple of 32");
@@ -297,10 +312,10 @@ int CheckBlockWrites(fuzz::RecordingView& view, ScriptedDevice& device) {
   if (result == kPhaseAdvance) {
     FUZZ_CHECK(device.expectedBlock == firmwareImage.blockCount + 1,
                "the writes finished with blocks not accepted");
-    FUZZ_CHECK(view.messages.size() == shownBefore, "a message on a successful write");
+    FUZZ_CHECK(Messages(view).size() == shownBefore, "a message on a successful write");
   } else {
-    const bool tooMany = view.LastMessage() == kTooManyRejectionsMessage;
-    FUZZ_CHECK(tooMany || view.LastMessage() == kCommunicationMessage,
+    const bool tooMany = LastMessage(view) == kTooManyRejectionsMessage;
+    FUZZ_CHECK(tooMany || LastMessage(view) == kCommunicationMessage,
                "the writes failed without their message");
     FUZZ_CHECK(tooMany == (device.rejectionsInARow == FW_RETRY_LIMIT + 1),
                "the rejection limit is not the eleventh in a row");
@@ -308,8 +323,8 @@ int CheckBlockWrites(fuzz::RecordingView& view, ScriptedDevice& device) {
   return result;
 }
 
-int CheckChecksum(fuzz::RecordingView& view, ScriptedDevice& device) {
-  const std::size_t shownBefore = view.messages.size();
+int CheckChecksum(FakeUpdateView& view, ScriptedDevice& device) {
+  const std::size_t shownBefore = Messages(view).size();
   device.checksum = {};
   const int result = ConfirmImageChecksum();
   const bool complete = Shown(view, shownBefore, kUpdateCompleteMessage);
@@ -317,12 +332,12 @@ int CheckChecksum(fuzz::RecordingView& view, ScriptedDevice& device) {
   FUZZ_CHECK(complete == confirmed, confirmed ? "a confirmed checksum was not reported"
                                               : "completion shown for an unconfirmed checksum");
   FUZZ_CHECK(result == (confirmed ? 2 : -1), "phase 5 result " + std::to_string(result));
-  FUZZ_CHECK((view.position == 10000) == confirmed, "the bar is full without a confirmation");
+  FUZZ_CHECK((view.ProgressPosition() == 10000) == confirmed,
+             "the bar is full without a confirmation");
   if (!confirmed) {
     const std::string& expected =
         device.checksum.result != 0 ? kCommunicationMessage : kUpdateFailedMessage;
-    FUZZ_CHECK(view.LastMessage() == expected,
-               "phase 5 failed with \"" + view.LastMessage() + "\"");
+    FUZZ_CHECK(LastMessage(view) == expected, "phase 5 failed with \"" + LastMessage(view) + "\"");
   }
   return result;
 }
@@ -333,14 +348,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput input(data, size);
   BuildImage(input);
 
-  fuzz::FuzzVendorAgent vendor;
+  usb_test::FakeVendorAgent vendor;
   vendor.SetNextList({std::string("SCRIBOLANTE X")}, 1);
   ScriptedDevice device(input, firmwareImage);
-  vendor.onTransfer = [&device](fuzz::FuzzHidDevice&, const std::uint8_t* command, int direction,
-                                void* buffer, int length) {
+  vendor.onTransfer = [&device](usb_test::FakeHidDevice&, const std::uint8_t* command,
+                                int direction, void* buffer, int length) {
     return device.OnTransfer(command, direction, buffer, length);
   };
-  fuzz::RecordingView view;
+  FakeUpdateView view;
+  bool answerYes = true;
+  view.SetMessageBoxHandler([&answerYes](const MessageBoxRecord& box) {
+    if ((box.type & MB_TYPEMASK) == MB_YESNO) return answerYes ? IDYES : IDNO;
+    return IDOK;
+  });
   {
     C_GPUSBHIDStdAgentEx facade;
     C_GPUSBHIDStdAgentEx::hidAgent->agent = &vendor;
@@ -352,16 +372,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int pass = 0; pass < kMaxPasses; ++pass) {
       transferCursor = TransferCursor{};
       device.StartOver();
-      view.answerYes = (input.Byte() & 0x0F) != 0x0F;
-      int result = CheckDeviceInfo(view, device);
+      answerYes = (input.Byte() & 0x0F) != 0x0F;
+      int result = CheckDeviceInfo(view, device, answerYes);
       if (result == kPhaseAdvance) result = CheckBlockWrites(view, device);
       if (result == kPhaseAdvance) result = CheckChecksum(view, device);
       if (result != kPhaseRestart || input.empty()) break;
     }
-    FUZZ_CHECK(view.position <= kProgressWriteCap || Shown(view, 0, kUpdateCompleteMessage),
-               "the bar is full without a completed update");
+    FUZZ_CHECK(
+        view.ProgressPosition() <= kProgressWriteCap || Shown(view, 0, kUpdateCompleteMessage),
+        "the bar is full without a completed update");
+    for (const int position : view.ProgressPositions()) {
+      FUZZ_CHECK(position >= 0 && position <= 10000,
+                 "progress position " + std::to_string(position) + " outside 0..10000");
+    }
+    const std::vector<std::pair<int, int>> ranges = view.ProgressRanges();
+    FUZZ_CHECK(std::all_of(ranges.begin(), ranges.end(),
+                           [](const auto& range) {
+                             return range == std::pair{0, 10000};
+                           }),
+               "the progress range is 0..10000");
     UpdateContext = nullptr;
   }
-  vendor.CheckAllReleased();
+  const std::string unreleased = vendor.Unreleased();
+  FUZZ_CHECK(unreleased.empty(), unreleased);
   return 0;
 }

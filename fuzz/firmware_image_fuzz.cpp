@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "crc16_reference.h"
+#include "fake_update_view.h"
 #include "fuzz_support.h"
-#include "recording_view.h"
 #include "update/firmware_image.h"
 #include "update/update_protocol.h"
 #include "update/update_state.h"
@@ -20,19 +21,6 @@ namespace {
 constexpr const char* kFileName = "SC5_Firmware_v1.0.bin";
 
 std::filesystem::path workingFolder;
-
-// Bit by bit from the definition (polynomial 0x1021, initial 0xFFFF, no reflection, no final
-// XOR), to hold the fast table-driven CRC to.
-std::uint16_t ReferenceCrc16(const std::uint8_t* data, std::size_t length,
-                             std::uint16_t crc = 0xFFFF) {
-  for (std::size_t index = 0; index < length; ++index) {
-    crc ^= static_cast<std::uint16_t>(data[index] << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return crc;
-}
 
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -48,7 +36,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Any length, not only whole kilobytes: the fast CRC's tail handling is checked too.
-  const std::uint16_t fileCrc = ReferenceCrc16(data, size);
+  const std::uint16_t fileCrc = test_support::BitwiseCrc16(data, size);
   FUZZ_CHECK(Crc16(data, size) == fileCrc,
              "Crc16 differs from its definition for " + std::to_string(size) + " bytes");
 
@@ -59,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(file.good(), "cannot write the firmware file");
   }
 
-  fuzz::RecordingView view;
+  FakeUpdateView view;
   UpdateContextRecord context{&view, nullptr};
   UpdateContext = &context;
   // Whatever the last input left behind, a load starts the transfer over.
@@ -68,10 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int result = LoadFirmwareImage();
   UpdateContext = nullptr;
 
-  FUZZ_CHECK(result == 0, "a readable file did not load: " + view.LastMessage());
-  FUZZ_CHECK(view.messages.empty(), "a message for a readable file: " + view.LastMessage());
-  FUZZ_CHECK(view.rangeSet, "the progress range was not set");
-  FUZZ_CHECK(view.targetVersion == "1.0", "target version \"" + view.targetVersion + "\"");
+  const std::vector<MessageBoxRecord> boxes = view.MessageBoxes();
+  const std::string lastBox = boxes.empty() ? std::string() : boxes.back().text;
+  FUZZ_CHECK(result == 0, "a readable file did not load: " + lastBox);
+  FUZZ_CHECK(boxes.empty(), "a message for a readable file: " + lastBox);
+  FUZZ_CHECK(view.ProgressRanges() == (std::vector<std::pair<int, int>>{{0, 10000}}),
+             "the progress range was not set to 0..10000");
+  const std::vector<std::string> targets = view.TargetVersionTexts();
+  FUZZ_CHECK(targets.size() == 1 && targets[0] == "1.0", "the target version is not \"1.0\"");
   FUZZ_CHECK(transferCursor.nextBlock == 1 && transferCursor.retryCount == 0,
              "the transfer does not start over at block 1");
   FUZZ_CHECK(ConnectionPollCount == 0, "the poll count was not reset");
@@ -87,8 +79,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(image.data[index] == 0xFF, "padding byte " + std::to_string(index) + " not 0xFF");
   }
   // The file's CRC carried on over the padding is the CRC of the whole image.
-  FUZZ_CHECK(image.crc == ReferenceCrc16(image.data.data() + size, image.size - size, fileCrc),
-             "the image CRC is not the CRC-16 of its size bytes");
+  FUZZ_CHECK(
+      image.crc == test_support::BitwiseCrc16(image.data.data() + size, image.size - size, fileCrc),
+      "the image CRC is not the CRC-16 of its size bytes");
   FUZZ_CHECK(image.blockCount == image.size / FW_BLOCK_SIZE, "wrong block count");
   FUZZ_CHECK(static_cast<std::uint64_t>(image.blockCount) * FW_BLOCK_SIZE <= image.size,
              "blocks beyond the image");

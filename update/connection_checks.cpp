@@ -40,12 +40,6 @@ platform::PresentDeviceList& DeviceList() {
   return sysfsList;
 }
 
-platform::UrlOpener& Opener() {
-  if (installedUrlOpener != nullptr) return *installedUrlOpener;
-  static platform::DesktopUrlOpener desktopOpener;
-  return desktopOpener;
-}
-
 bool IsNormalModeName(const std::string& name) {
   return name.size() >= kNormalModeNameLength &&
          std::memcmp(name.data(), NORMAL_MODE_DEVICE_NAME, kNormalModeNameLength) == 0;
@@ -56,8 +50,9 @@ bool IsNormalModeName(const std::string& name) {
 void ExplainNormalModeDevice(UpdateView& view) {
   if (!ScanForNormalModeDevice()) return;
   const std::string text = std::string(kNormalModeMessageLead) + SUPPORT_PAGE_URL;
-  if (view.ShowRelabelledMessageBox(text, kEmptyCaption, MB_OKCANCEL) == IDOK) {
-    Opener().Open(SUPPORT_PAGE_URL);
+  if (view.ShowRelabelledMessageBox(text, kEmptyCaption, MB_OKCANCEL) == IDOK &&
+      installedUrlOpener != nullptr) {
+    installedUrlOpener->Open(SUPPORT_PAGE_URL);
   }
 }
 

@@ -20,7 +20,8 @@ inline constexpr std::uint16_t kDeviceProductId = 0x0100;
 inline constexpr std::uint16_t kDeviceExtraId = 0x0200;
 
 // The system services the connection checks use; the application sets the real ones, tests
-// set fakes. Not owned.
+// set fakes. Not owned. Without a device list the checks read /sys; without an opener the
+// support page is not opened.
 void SetPresentDeviceList(platform::PresentDeviceList* list);
 void SetUrlOpener(platform::UrlOpener* opener);
 

@@ -1,15 +1,11 @@
-// Event-loop waits, unique guard names, scoped environment, folder snapshots and the box
-// watcher.
+// Event-loop waits, unique guard names, scoped environment and the box watcher.
 #include "app_test_support.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -47,45 +43,6 @@ ScopedEnvironment::~ScopedEnvironment() {
   } else {
     ::unsetenv(m_name.c_str());
   }
-}
-
-FolderSnapshot FolderSnapshot::Take(const QString& folder) {
-  FolderSnapshot snapshot;
-  QDirIterator iterator(folder,
-                        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                        QDirIterator::Subdirectories);
-  while (iterator.hasNext()) {
-    const QString path = iterator.next();
-    Entry entry;
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) == 0) {
-      entry.modifiedNs =
-          static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-      entry.folder = S_ISDIR(status.st_mode);
-    }
-    if (!entry.folder) {
-      QFile file(path);
-      if (file.open(QIODevice::ReadOnly)) entry.bytes = file.readAll();
-    }
-    snapshot.entries[QDir(folder).relativeFilePath(path)] = entry;
-  }
-  return snapshot;
-}
-
-std::string FolderSnapshot::DifferencesFrom(const FolderSnapshot& other) const {
-  std::string text;
-  for (const auto& [path, entry] : entries) {
-    const auto found = other.entries.find(path);
-    if (found == other.entries.end()) {
-      text += "only now: " + path.toStdString() + "\n";
-    } else if (!(found->second == entry)) {
-      text += "changed: " + path.toStdString() + "\n";
-    }
-  }
-  for (const auto& [path, entry] : other.entries) {
-    if (entries.count(path) == 0) text += "gone: " + path.toStdString() + "\n";
-  }
-  return text;
 }
 
 BoxWatcher::BoxWatcher(Handler handler) : m_handler(std::move(handler)) {

@@ -1,18 +1,14 @@
 // Helpers for the application shell's tests: event-loop waits, a guard name of their own,
-// scoped environment variables, folder snapshots, and a watcher that answers the update
-// sequence's boxes.
+// scoped environment variables, and a watcher that answers the update sequence's boxes.
 #pragma once
 
-#include <QByteArray>
 #include <QMessageBox>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,23 +30,6 @@ class ScopedEnvironment {
  private:
   std::string m_name;
   std::optional<std::string> m_previous;
-};
-
-// Every file and folder under a folder, with each file's bytes and modification time, to show
-// that nothing was written, created, removed or touched there.
-struct FolderSnapshot {
-  struct Entry {
-    bool folder = false;
-    QByteArray bytes;
-    std::int64_t modifiedNs = 0;
-    bool operator==(const Entry&) const = default;
-  };
-  std::map<QString, Entry> entries;  // by path relative to the folder
-
-  static FolderSnapshot Take(const QString& folder);
-  bool operator==(const FolderSnapshot&) const = default;
-  // What differs from other, one line per path, for a failure message.
-  std::string DifferencesFrom(const FolderSnapshot& other) const;
 };
 
 // What a message box showed.

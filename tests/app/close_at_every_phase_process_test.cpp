@@ -1,6 +1,7 @@
 // The real program asked to end (SIGTERM, as a desktop session ending does) at every phase of
 // the update, with and without a box open: it closes in order and exits with status 0, without
 // a sanitizer report, and leaves its working folder and the firmware file exactly as they were.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -13,10 +14,13 @@
 #include <string>
 
 #include "app_test_support.h"
+#include "folder_snapshot.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
 
 namespace {
+
+using test_support::FolderSnapshot;
 
 // Echoed lines that mark the phases.
 const QString kNotFoundBox =
@@ -63,17 +67,18 @@ class CloseAtEveryPhaseTest : public ProcessTest {
         << errors;
     EXPECT_EQ(program.ExitCode(), 0) << phase << "\n" << errors;
     ExpectNoSanitizerReport(errors);
-    const FolderSnapshot after = FolderSnapshot::Take(workFolder());
-    EXPECT_TRUE(after == m_workBefore) << phase << ":\n" << after.DifferencesFrom(m_workBefore);
+    EXPECT_THAT(m_workBefore.DifferencesTo(FolderSnapshot::Take(workFolder().toStdString())),
+                ::testing::IsEmpty())
+        << phase;
   }
 
   // Starts the program once the working folder holds what the test put there.
   SpawnedProgram& StartProgram(const std::map<std::string, std::string>& extra = {}) {
-    m_workBefore = FolderSnapshot::Take(workFolder());
+    m_workBefore = FolderSnapshot::Take(workFolder().toStdString());
     return Start(extra);
   }
 
-  FolderSnapshot m_workBefore;
+  test_support::FolderSnapshot m_workBefore;
 };
 
 TEST_F(CloseAtEveryPhaseTest, Phase0WithTheFirmwareNotFoundBoxOpen) {

@@ -1,5 +1,6 @@
 // The real program takes the vendor library only from its own folder: a loadable decoy of the
 // same name in the working folder and in a folder on LD_LIBRARY_PATH is never loaded.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "app_test_support.h"
+#include "folder_snapshot.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
 
@@ -52,7 +54,7 @@ TEST_F(LibrarySearchProcessTest, DecoysInTheWorkingFolderAndOnTheLibraryPathAreN
   const fs::path marker = root / "decoy-was-loaded";
   WriteFirmware(2);
   WriteScenario("list 1 SCRIBOLANTE-X-1\n");
-  const FolderSnapshot before = FolderSnapshot::Take(workFolder());
+  const auto before = test_support::FolderSnapshot::Take(workFolder().toStdString());
 
   SpawnedProgram& program =
       Start({{"LD_LIBRARY_PATH", searchFolder.string()}, {"FWU_DECOY_MARKER", marker.string()}});
@@ -73,8 +75,8 @@ TEST_F(LibrarySearchProcessTest, DecoysInTheWorkingFolderAndOnTheLibraryPathAreN
   EXPECT_EQ(program.ExitCode(), 0) << program.ErrorOutput().toStdString();
   ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
   EXPECT_FALSE(fs::exists(marker)) << "the decoy was loaded";
-  const FolderSnapshot after = FolderSnapshot::Take(workFolder());
-  EXPECT_TRUE(after == before) << after.DifferencesFrom(before);
+  const auto after = test_support::FolderSnapshot::Take(workFolder().toStdString());
+  EXPECT_THAT(before.DifferencesTo(after), ::testing::IsEmpty());
 #endif
 }
 

@@ -3,6 +3,7 @@
 // while New, Open and Save act on the empty document without touching any file.
 #include "app/main_frame.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -26,9 +27,12 @@
 #include "app/fwu_updater_app.h"
 #include "app/fwu_updater_doc.h"
 #include "app_test_support.h"
+#include "folder_snapshot.h"
 #include "update/view/fw_updater_view.h"
 
 namespace {
+
+using test_support::FolderSnapshot;
 
 const QString kTitle = QStringLiteral("SCRIBOLANTE X FW Updater");
 
@@ -268,18 +272,18 @@ TEST_F(MainFrameTest, NewOpenAndSaveWriteNoFileAnywhere) {
   }
   ASSERT_TRUE(QDir(folder.path()).mkpath(QStringLiteral("sub")));
   const QString working = QDir::currentPath();
-  const FolderSnapshot workingBefore = FolderSnapshot::Take(working);
-  const FolderSnapshot folderBefore = FolderSnapshot::Take(folder.path());
-  ASSERT_EQ(folderBefore.entries.size(), 3u);
+  const auto workingBefore = FolderSnapshot::Take(working.toStdString());
+  const auto folderBefore = FolderSnapshot::Take(folder.path().toStdString());
+  ASSERT_EQ(folderBefore.EntryCount(), 3u);
 
   auto expectUntouched = [&](const char* after) {
     QCoreApplication::processEvents();
-    const FolderSnapshot workingNow = FolderSnapshot::Take(working);
-    const FolderSnapshot folderNow = FolderSnapshot::Take(folder.path());
-    EXPECT_TRUE(workingNow == workingBefore)
-        << after << ": " << workingNow.DifferencesFrom(workingBefore);
-    EXPECT_TRUE(folderNow == folderBefore)
-        << after << ": " << folderNow.DifferencesFrom(folderBefore);
+    EXPECT_THAT(workingBefore.DifferencesTo(FolderSnapshot::Take(working.toStdString())),
+                ::testing::IsEmpty())
+        << after;
+    EXPECT_THAT(folderBefore.DifferencesTo(FolderSnapshot::Take(folder.path().toStdString())),
+                ::testing::IsEmpty())
+        << after;
   };
 
   PressAtFrameLevel(Qt::CTRL | Qt::Key_S);

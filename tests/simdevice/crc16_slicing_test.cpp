@@ -6,20 +6,11 @@
 #include <random>
 #include <vector>
 
+#include "crc16_reference.h"
 #include "simdevice/crc16.h"
 
 namespace simdevice {
 namespace {
-
-std::uint16_t BitwiseCrc16(std::uint16_t crc, const std::uint8_t* data, std::size_t length) {
-  for (std::size_t i = 0; i < length; ++i) {
-    for (int bit = 7; bit >= 0; --bit) {
-      const bool top = ((crc >> 15) ^ (data[i] >> bit)) & 1;
-      crc = static_cast<std::uint16_t>((crc << 1) ^ (top ? 0x1021 : 0));
-    }
-  }
-  return crc;
-}
 
 std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 generator(seed);
@@ -40,7 +31,7 @@ TEST(Crc16SlicingTest, MatchesTheBitwiseReferenceForEveryShortLengthAndAlignment
   for (std::size_t offset = 0; offset < 8; ++offset) {
     for (std::size_t length = 0; length <= 40; ++length) {
       EXPECT_EQ(Crc16(bytes.data() + offset, length),
-                BitwiseCrc16(kCrc16Initial, bytes.data() + offset, length))
+                test_support::BitwiseCrc16(bytes.data() + offset, length, kCrc16Initial))
           << "offset " << offset << " length " << length;
     }
   }
@@ -59,7 +50,7 @@ TEST(Crc16SlicingTest, ContinuesFromAnyRegisterOverAnySplit) {
     std::uint16_t crc = Crc16Update(start, bytes.data(), first);
     crc = Crc16Update(crc, bytes.data() + first, second - first);
     crc = Crc16Update(crc, bytes.data() + second, bytes.size() - second);
-    ASSERT_EQ(crc, BitwiseCrc16(start, bytes.data(), bytes.size()))
+    ASSERT_EQ(crc, test_support::BitwiseCrc16(bytes.data(), bytes.size(), start))
         << "start " << start << " cuts " << first << ", " << second;
   }
 }

@@ -6,20 +6,12 @@
 #include <random>
 #include <vector>
 
+#include "crc16_reference.h"
 #include "update/firmware_image.h"
 
 namespace {
 
-std::uint16_t BitwiseCrc16(const std::uint8_t* data, std::size_t length) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t i = 0; i < length; ++i) {
-    crc ^= static_cast<std::uint16_t>(data[i] << 8);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return crc;
-}
+using test_support::BitwiseCrc16;
 
 std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed) {
   std::mt19937 generator(seed);

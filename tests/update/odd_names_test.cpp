@@ -104,6 +104,7 @@ TEST_F(FirmwareNamedEntry, APipeIsReportedWithoutWaitingForAWriter) {
 
 // The "nothing is lost" check itself must see what it is there to see.
 TEST(FolderSnapshotTest, SeesChangedBytesTimesAndEntries) {
+  using test_support::FolderSnapshot;
   ScopedWorkingFolder folder("fwu-snapshot");
   const auto file = folder.WriteFile("SC5_Firmware_v1.0.bin", std::vector<std::uint8_t>{1, 2, 3});
   const auto before = FolderSnapshot::Take(folder.path());

@@ -4,19 +4,17 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <cstdint>
-#include <ctime>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fake_update_view.h"
+#include "folder_snapshot.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
 #include "update/update_controller.h"
@@ -35,29 +33,6 @@ inline const std::string kNoDeviceText = "SCRIBOLANTE X と接続できません
 inline const std::string kConnectFailedText =
     "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
 inline const std::string kUnreadableText = "バイナリファイルを読み込めませんでした。";
-
-// Every entry below a folder (recursively, links not followed): its kind, permissions, bytes
-// (regular files only: reading a pipe would block) and modification time, both as the
-// filesystem library reports it and as lstat's seconds and nanoseconds.
-class FolderSnapshot {
- public:
-  static FolderSnapshot Take(const std::filesystem::path& folder);
-  // One readable line per difference (an entry added, removed or changed); empty when equal.
-  std::vector<std::string> DifferencesTo(const FolderSnapshot& later) const;
-
- private:
-  struct Entry {
-    std::filesystem::file_type type;
-    mode_t mode;
-    std::vector<std::uint8_t> bytes;
-    std::filesystem::file_time_type writeTime;
-    timespec modified;
-  };
-  std::map<std::string, Entry> m_entries;  // by path relative to the folder, raw bytes
-};
-
-// A name with its control characters and bytes outside printable ASCII shown as \xNN.
-std::string Printable(const std::string& text);
 
 // Bytes of a firmware file that differ from block to block.
 std::vector<std::uint8_t> PatternedFirmware(std::size_t size);
@@ -97,5 +72,5 @@ class UpdateRunTest : public ::testing::Test {
   std::optional<ScopedWorkingFolder> m_folder;
   std::unique_ptr<ScopedScenario> m_scenario;
   std::unique_ptr<UpdateController> m_controller;
-  std::optional<FolderSnapshot> m_before;
+  std::optional<test_support::FolderSnapshot> m_before;
 };

@@ -344,7 +344,10 @@ TEST_F(HidDeviceAgentTest, ByNameTransferHoldsTheLockForTheWholeExchange) {
   Scan({"a"});
   ASSERT_EQ(agent->OpenAt(0), 1);
   bool heldDuringTransfer = false;
-  vendor.onTransfer = [&] { heldDuringTransfer = AgentLockTakenElsewhere(); };
+  vendor.onTransfer = [&](FakeHidDevice&, const std::uint8_t*, int, void*, int) {
+    heldDuringTransfer = AgentLockTakenElsewhere();
+    return 0;
+  };
   EXPECT_EQ(TransferTo("a"), 0);
   EXPECT_TRUE(heldDuringTransfer);
   EXPECT_FALSE(AgentLockTakenElsewhere());

@@ -17,29 +17,8 @@ constexpr int kClaimedCount = 1'000'000;
 // Generous for 16 positions looked at a few times each.
 constexpr int kLookupBudget = 1000;
 
-// Lists its names as usual but claims kClaimedCount devices, and counts the lookups.
-class ClaimingVendorAgent : public FakeVendorAgent {
- public:
-  int GetCount() override { return claiming ? kClaimedCount : FakeVendorAgent::GetCount(); }
-  I_DeviceInfo* GetDeviceInfo(int position) override {
-    ++lookups;
-    // Positions past the names have no device information (the base would take the claimed
-    // count as its list's length).
-    if (position < 0 || position >= FakeVendorAgent::GetCount()) return nullptr;
-    return FakeVendorAgent::GetDeviceInfo(position);
-  }
-
-  int OpenDevice(int position, int access, I_UsbDevice** device) override {
-    if (position < 0 || position >= FakeVendorAgent::GetCount()) return 5;
-    return FakeVendorAgent::OpenDevice(position, access, device);
-  }
-
-  bool claiming = false;
-  long lookups = 0;
-};
-
 TEST(HugeDeviceCountTest, RescanLooksForAnOpenDeviceOnlyWithinTheTable) {
-  ClaimingVendorAgent vendor;
+  FakeVendorAgent vendor;
   auto agent = std::make_unique<C_HIDDeviceAgentEx>();
   agent->agent = &vendor;
   vendor.SetList({"scribolante"});
@@ -47,22 +26,19 @@ TEST(HugeDeviceCountTest, RescanLooksForAnOpenDeviceOnlyWithinTheTable) {
   ASSERT_EQ(agent->OpenAt(0), 1);
 
   // The device has gone; the list now names another one and claims a million.
-  vendor.SetList({"other"});
-  vendor.claiming = true;
-  vendor.lookups = 0;
+  vendor.SetNextList({"other"}, kClaimedCount);
+  vendor.lookupCount = 0;
   EXPECT_EQ(agent->Rescan(), 1);
-  EXPECT_LE(vendor.lookups, kLookupBudget);
+  EXPECT_LE(vendor.lookupCount, kLookupBudget);
   EXPECT_EQ(agent->devices[0], nullptr);
   EXPECT_EQ(agent->currentIndex, -1);
   EXPECT_EQ(vendor.OpenHidCount(), 0) << "the departed device is released";
 
   // A device still listed within the table is still carried over.
-  vendor.claiming = false;
   vendor.SetList({"a", "b"});
   ASSERT_EQ(agent->Rescan(), 1);
   ASSERT_EQ(agent->OpenAt(1), 1);
-  vendor.claiming = true;
-  vendor.SetList({"b", "a"});
+  vendor.SetNextList({"b", "a"}, kClaimedCount);
   EXPECT_EQ(agent->Rescan(), 1);
   EXPECT_NE(agent->devices[0], nullptr);
   EXPECT_EQ(agent->currentIndex, 0);
@@ -71,18 +47,18 @@ TEST(HugeDeviceCountTest, RescanLooksForAnOpenDeviceOnlyWithinTheTable) {
 }
 
 TEST(HugeDeviceCountTest, FacadeEndsWithoutWalkingTheClaimedCount) {
-  ClaimingVendorAgent vendor;
+  FakeVendorAgent vendor;
   {
     C_GPUSBHIDStdAgentEx facade;
     C_GPUSBHIDStdAgentEx::hidAgent->agent = &vendor;
     vendor.SetList({"scribolante"});
     ASSERT_EQ(facade.Scan(0), 1);
     ASSERT_EQ(facade.Connect(0), 1);
-    vendor.claiming = true;
+    vendor.SetNextList({"scribolante"}, kClaimedCount, /*publishNow=*/true);
     EXPECT_EQ(facade.GetDeviceCount(), kClaimedCount);
-    vendor.lookups = 0;
+    vendor.lookupCount = 0;
   }
-  EXPECT_LE(vendor.lookups, kLookupBudget);
+  EXPECT_LE(vendor.lookupCount, kLookupBudget);
   EXPECT_EQ(vendor.OpenHidCount(), 0) << "the open device is closed on the way out";
   EXPECT_EQ(vendor.releaseCount, 1);
 }

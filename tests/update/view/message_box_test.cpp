@@ -1,5 +1,5 @@
 // The view's message boxes: captions, buttons and their labels, icons, default buttons and
-// the Windows answers, and the relabelled box whose hook removes itself.
+// the answer codes, and the relabelled box whose hook removes itself.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -135,7 +135,17 @@ TEST(RenameButtonsHookTest, OutlivesABoxThatNeverAppeared) {
   CFWUpdaterView owner;
   auto hook = std::make_unique<RenameButtonsHook>(CreateMessageBox(&owner, "t", "", MB_OKCANCEL));
   qDeleteAll(owner.findChildren<QMessageBox*>());
-  hook.reset();  // must not touch the deleted box
+  EXPECT_TRUE(owner.findChildren<QMessageBox*>().isEmpty());
+  // The box never appeared, so nothing was relabelled and the hook still waits; going away
+  // now must not reach for the deleted box.
+  EXPECT_TRUE(hook->installed());
+  hook.reset();
+
+  // A later box of the same owner is not relabelled by the hook that has gone.
+  QMessageBox* next = CreateMessageBox(&owner, "next", "", MB_OKCANCEL);
+  next->show();
+  EXPECT_EQ(next->button(QMessageBox::Ok)->text(), kOk);
+  delete next;
 }
 
 }  // namespace
