@@ -1,12 +1,10 @@
 // The about box laid out on its template's dialog-unit grid.
 #include "app/about_dialog.h"
 
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/program_icon.h"
-#include "platform/version_stamp.h"
 #include "update/view/form_template.h"
 
 namespace {
@@ -19,7 +17,7 @@ constexpr int kIconPixels = 32;
 
 }  // namespace
 
-CAboutDlg::CAboutDlg(QWidget* parent, const QString& programPath)
+CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
@@ -52,19 +50,15 @@ CAboutDlg::CAboutDlg(QWidget* parent, const QString& programPath)
   connect(m_okButton, &QPushButton::clicked, this, &QDialog::accept);
 
   setFixedSize(units.ToPixels(170, 62));
-  OnInitDialog(programPath);
+  OnInitDialog();
 }
 
-QString CAboutDlg::VersionLabelText(const QString& programPath) {
-  const std::optional<platform::VersionStamp> stamp =
-      programPath.isEmpty()
-          ? platform::ReadOwnVersionStamp()
-          : platform::ReadVersionStamp(QFile::encodeName(programPath).toStdString());
+QString CAboutDlg::VersionLabelText(const std::optional<platform::VersionStamp>& stamp) {
   QString text = QStringLiteral("Version:");
   if (stamp) text += QString::fromStdString(platform::FormatVersion(*stamp));
   return text;
 }
 
-void CAboutDlg::OnInitDialog(const QString& programPath) {
-  m_versionLabel->setText(VersionLabelText(programPath));
+void CAboutDlg::OnInitDialog() {
+  m_versionLabel->setText(VersionLabelText(platform::ReadOwnVersionStamp()));
 }

@@ -4,6 +4,9 @@
 
 #include <QDialog>
 #include <QString>
+#include <optional>
+
+#include "platform/version_stamp.h"
 
 class QLabel;
 class QPushButton;
@@ -12,18 +15,17 @@ class CAboutDlg : public QDialog {
   Q_OBJECT
 
  public:
-  // programPath: the file whose stamp is shown; empty means the running program. UI thread.
-  explicit CAboutDlg(QWidget* parent = nullptr, const QString& programPath = {});
+  // Shows the running program's stamp, read as the box opens. UI thread.
+  explicit CAboutDlg(QWidget* parent = nullptr);
 
-  // "Version:" followed directly by the stamp's four parts, or "Version:" alone when the
-  // program carries no stamp.
-  static QString VersionLabelText(const QString& programPath);
+  // "Version:" followed directly by the stamp's four parts, or "Version:" alone without one.
+  static QString VersionLabelText(const std::optional<platform::VersionStamp>& stamp);
 
   QLabel* versionLabel() const { return m_versionLabel; }
   QPushButton* okButton() const { return m_okButton; }
 
  private:
-  void OnInitDialog(const QString& programPath);
+  void OnInitDialog();
 
   QLabel* m_versionLabel = nullptr;
   QPushButton* m_okButton = nullptr;

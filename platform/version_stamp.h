@@ -1,8 +1,9 @@
-// The program's version stamp: four 16-bit parts that the build embeds into the program file
-// as an ELF note, read back from the file at run time for the about box.
+// The program's version stamp: four 16-bit parts that the build embeds into the program as an
+// ELF note, read back from the loaded program at run time for the about box.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,13 +34,15 @@ struct VersionNote {
 };
 static_assert(sizeof(VersionNote) == 28);
 
-// Reads the stamp from an ELF program file (32 or 64 bits, either byte order), through its
-// note sections or, when the section table is missing, its PT_NOTE segments. nullopt when the
-// file cannot be read, is no ELF file or carries no stamp; malformed tables are rejected
-// without reading past the file's end. Any thread; no state.
-std::optional<VersionStamp> ReadVersionStamp(const std::string& programPath);
+// Looks for the stamp among the notes of one loaded PT_NOTE segment: size bytes of notes in
+// the program's byte order, each name and description padded to alignment (4 or 8; anything
+// smaller counts as 4). nullopt when no note there is ours; a note whose sizes run past the
+// segment ends the search without reading beyond it. Any thread; no state.
+std::optional<VersionStamp> FindVersionStamp(const void* notes, std::size_t size,
+                                             std::size_t alignment);
 
-// The stamp of the running program, read from its file (/proc/self/exe) on every call.
+// The stamp of the running program, read from the PT_NOTE segments of its loaded image (the
+// main program, never a library) on every call.
 std::optional<VersionStamp> ReadOwnVersionStamp();
 
 // "major.minor.build.revision", each part as an unsigned decimal number (65535 stays 65535).
