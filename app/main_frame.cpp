@@ -33,7 +33,7 @@ struct Accelerator {
   QKeyCombination keys;
 };
 
-// The accelerator table, in its original order.
+// The accelerator table; the Edit menu lists its shortcuts in this order too.
 const Accelerator kAccelerators[] = {
     {ID_FILE_NEW, Qt::CTRL | Qt::Key_N},         {ID_FILE_OPEN, Qt::CTRL | Qt::Key_O},
     {ID_FILE_SAVE, Qt::CTRL | Qt::Key_S},        {ID_EDIT_UNDO, Qt::CTRL | Qt::Key_Z},

@@ -1,4 +1,4 @@
-// The program icon (icon group 128 of the original), for the main window, the about box and
+// The program icon (resource number 128), for the main window, the about box and
 // message boxes.
 #pragma once
 

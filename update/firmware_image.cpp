@@ -178,7 +178,7 @@ std::string FirmwareVersionText(const std::string& fileName) {
 int LoadFirmwareImage() {
   UpdateView* view = UpdateContext ? UpdateContext->view : nullptr;
   if (view) {
-    view->SetProgressRange(0, kProgressRangeHigh);
+    view->SetProgressRange(0, kProgressMaximum);
     // The one line added without bringing it into view.
     view->AddLogLine(kStartupLogLine, false);
   }

@@ -16,7 +16,6 @@ inline constexpr std::uint64_t kMaxFirmwareFileLength = 0x1'0000'0000ull - FW_PA
 inline constexpr const char* kFirmwareNamePattern = R"(SC5_Firmware_v\d+\.\d+\.bin)";
 inline constexpr const char* kFirmwareNamePrefix = "SC5_Firmware_v";
 inline constexpr const char* kStartupLogLine = "Startup FW updater.";
-inline constexpr int kProgressRangeHigh = 10000;
 
 inline constexpr const char* kFirmwareNotFoundMessage = "バイナリファイルが見つかりませんでした。";
 // Followed by a line break and the file name.

@@ -20,7 +20,6 @@ TransferCursor transferCursor;
 
 namespace {
 
-constexpr const char* kNoMemoryMessage = "メモリを確保できませんでした。\nアプリを終了します。";
 constexpr const char* kCommunicationMessage = "SCRIBOLANTE X との通信に異常が発生しました。";
 constexpr const char* kNotUpdateModeMessage =
     "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
@@ -37,7 +36,6 @@ constexpr const char* kUpdateFailedMessage = "SCRIBOLANTE X のUpdateに失敗�
 constexpr int kDevicePosition = 0;
 constexpr int kDirectionFromDevice = 0;
 constexpr int kDirectionToDevice = 1;
-constexpr int kProgressComplete = 10000;
 // The bar stops short of complete until the device has confirmed the whole image.
 constexpr int kProgressWriteCap = 9800;
 
@@ -56,7 +54,7 @@ bool ReadReply(C_GPUSBHIDStdAgentEx& agent, DeviceOp op, std::uint8_t* reply) {
 
 int BlockProgress(std::uint32_t blockNumber, std::uint32_t blockCount) {
   const std::uint64_t position =
-      static_cast<std::uint64_t>(blockNumber) * kProgressComplete / blockCount;
+      static_cast<std::uint64_t>(blockNumber) * kProgressMaximum / blockCount;
   return static_cast<int>(std::min<std::uint64_t>(position, kProgressWriteCap));
 }
 
@@ -85,7 +83,7 @@ int QueryDeviceInfo() {
   UpdateView& view = *UpdateContext->view;
   Buffer reply = AllocateBuffer(kReplySize);
   if (!reply) {
-    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    view.ShowMessageBox(kOutOfMemoryMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
   if (!ReadReply(*UpdateContext->deviceAgent, DeviceOp::DeviceInfo, reply.get())) {
@@ -115,7 +113,7 @@ int WriteFirmwareBlocks() {
   C_GPUSBHIDStdAgentEx& agent = *UpdateContext->deviceAgent;
   Buffer reply = AllocateBuffer(kReplySize);
   if (!reply) {
-    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    view.ShowMessageBox(kOutOfMemoryMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
 
@@ -171,7 +169,7 @@ int ConfirmImageChecksum() {
   AppendLogLine("Confirming checksum.");
   Buffer reply = AllocateBuffer(kReplySize);
   if (!reply) {
-    view.ShowMessageBox(kNoMemoryMessage, nullptr, MB_OK);
+    view.ShowMessageBox(kOutOfMemoryMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
   if (!ReadReply(*UpdateContext->deviceAgent, DeviceOp::ConfirmChecksum, reply.get())) {
@@ -182,7 +180,7 @@ int ConfirmImageChecksum() {
     view.ShowMessageBox(kUpdateFailedMessage, nullptr, MB_OK);
     return kPhaseRestart;
   }
-  view.SetProgressPosition(kProgressComplete);
+  view.SetProgressPosition(kProgressMaximum);
   AppendLogLine("Update Complete.");
   view.ShowMessageBox(kUpdateCompleteMessage, nullptr, MB_OK);
   return kPhaseEnd;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-// Message-box types and answers keep their Windows values, so the sequence's answers read
-// the same everywhere.
+// Message-box types and answers: one set of values shared by the sequence, the Qt view and
+// the tests.
 inline constexpr unsigned MB_OK = 0x0;
 inline constexpr unsigned MB_OKCANCEL = 0x1;
 inline constexpr unsigned MB_YESNO = 0x4;
@@ -25,6 +25,9 @@ inline constexpr int IDNO = 7;
 int DismissedAnswer(unsigned type);
 
 inline constexpr const char* kApplicationTitle = "SCRIBOLANTE X FW Updater";
+
+// The progress bar runs from 0 to this value; phase 0 sets the range, phase 5 fills it.
+inline constexpr int kProgressMaximum = 10000;
 
 // Threads: every operation may be called from the UI thread or from the UsbWorkerThread.
 // A call from the worker runs on the UI thread while the worker waits for it (ArmStepTimer,

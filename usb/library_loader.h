@@ -13,7 +13,7 @@
 // "Warning" box on the calling thread and blocks until it is dismissed.
 class C_USBLibraryLoader {
  public:
-  // Room for a path and its terminator, as in the vendor's platform limit.
+  // Room for a path and its terminator: longer paths are refused (SetLibraryPath).
   static constexpr std::size_t kPathCapacity = 260;
 
   // Nothing loaded, default location.

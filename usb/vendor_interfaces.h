@@ -21,7 +21,8 @@ class I_UsbDevice;
 class I_GPHidDeviceEx;
 
 #pragma pack(push, 2)
-// Selection of the devices an Enumerate call lists. 54 bytes, as in the vendor's layout.
+// Selection of the devices an Enumerate call lists. 54 bytes, packed to 2: the library reads
+// exactly this layout.
 struct DeviceFilter {
   std::int32_t scanOption;     // copied from the agent's scan option
   std::int32_t filterEnabled;  // 0: no vendor/product ID set, list every device

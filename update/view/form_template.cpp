@@ -26,7 +26,7 @@ DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
   const int alphabetWidth = metrics.horizontalAdvance(
       QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-  // Windows rounds the average of the 52 letters: (width / 26 + 1) / 2.
+  // The horizontal base unit is the average width of the 52 letters, rounded: (width / 26 + 1) / 2.
   m_baseX = (alphabetWidth / 26 + 1) / 2;
   m_baseY = metrics.height();
   if (m_baseX < 1) m_baseX = 1;

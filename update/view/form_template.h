@@ -1,5 +1,6 @@
 // Form 101 as it is placed on the screen: the controls' rectangles in dialog units and their
-// conversion to pixels with the form font's metrics, the way Windows lays out a dialog.
+// conversion to pixels with the form font's metrics, so the form keeps its proportions
+// whatever the font.
 #pragma once
 
 #include <QFont>
@@ -50,7 +51,7 @@ class DialogUnits {
   QSize ToPixels(int width, int height) const;
 
  private:
-  // value * numerator / denominator rounded half away from zero, as Windows' MulDiv does.
+  // value * numerator / denominator rounded half away from zero, without overflow on the way.
   static int Scale(int value, int numerator, int denominator);
 
   int m_baseX;

@@ -23,8 +23,6 @@
 
 namespace {
 
-constexpr int kProgressMaximum = 10000;
-
 QString FromNarrow(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -73,7 +71,7 @@ void CFWUpdaterView::BuildForm() {
   m_targetVersionLabel = new QLabel(QString::fromUtf8(form101::kTargetVersionLabelText), this);
   m_targetVersionLabel->setObjectName(QStringLiteral("targetVersionLabel"));
 
-  // Editable like the original fields; nothing ever reads them back.
+  // Editable so the user can select and copy a version; nothing ever reads them back.
   m_currentVersionEdit = new QLineEdit(this);
   m_currentVersionEdit->setObjectName(QStringLiteral("currentVersion1007"));
   m_targetVersionEdit = new QLineEdit(this);
@@ -181,7 +179,7 @@ void CFWUpdaterView::SetProgressRange(int low, int high) {
   m_relay.Call([this, low, high] {
     ShowPendingProgress();
     m_progress->setRange(low, high);
-    // A bar whose position fell outside the new range reads its low end, as on Windows.
+    // A bar whose position fell outside the new range shows its low end.
     if (m_progress->value() < m_progress->minimum()) m_progress->setValue(m_progress->minimum());
     NoteProgress();
   });
@@ -198,7 +196,8 @@ int CFWUpdaterView::GetProgressPosition() {
 }
 
 void CFWUpdaterView::SetProgressPosition(int position) {
-  // Out-of-range positions are clamped rather than ignored, as the Windows control does.
+  // Out-of-range positions are clamped rather than ignored, so the bar shows a full or empty
+  // end instead of keeping a stale value.
   if (m_relay.OnUiThread()) {
     m_progressUpdatePending.store(false);  // this position is newer than the worker's
     m_progress->setValue(std::clamp(position, m_progress->minimum(), m_progress->maximum()));

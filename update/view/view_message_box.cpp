@@ -10,7 +10,8 @@
 
 namespace {
 
-// Icon bits beyond the two the sequence uses keep their Windows meaning too.
+// Icon bits beyond the two the sequence uses are understood too, with the values of
+// update_view.h's type bits.
 constexpr unsigned kIconQuestion = 0x20;
 constexpr unsigned kIconInformation = 0x40;
 

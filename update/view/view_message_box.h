@@ -26,7 +26,7 @@ inline constexpr const char* kGoButtonText = "移動";
 QMessageBox* CreateMessageBox(QWidget* owner, const std::string& text, const char* caption,
                               unsigned type);
 
-// The Windows answer for the button that closed box (IDOK, IDCANCEL, IDYES, IDNO), or
+// The answer code (update_view.h) for the button that closed the box (IDOK, IDCANCEL, IDYES, IDNO), or
 // DismissedAnswer(type) when it was closed without a button.
 int MessageBoxAnswer(const QMessageBox& box, unsigned type);
 

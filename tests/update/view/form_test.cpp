@@ -18,7 +18,7 @@
 
 namespace {
 
-TEST(DialogUnitsTest, ScalesEachCoordinateWithRoundingLikeWindows) {
+TEST(DialogUnitsTest, ScalesEachCoordinateRoundingHalfAwayFromZero) {
   const DialogUnits units(6, 12);
   // 263 * 6 / 4 = 394.5 rounds up, 180 * 12 / 8 = 270 exactly.
   EXPECT_EQ(units.ToPixels(form101::kWidth, form101::kHeight), QSize(395, 270));
@@ -168,7 +168,7 @@ TEST_F(FormTest, ProgressAndVersionFields) {
   view.SetProgressPosition(9800);
   EXPECT_EQ(view.GetProgressPosition(), 9800);
   EXPECT_EQ(progress->value(), 9800);
-  // Out of range clamps as the Windows bar does, rather than being ignored.
+  // Out of range clamps rather than being ignored.
   view.SetProgressPosition(12000);
   EXPECT_EQ(view.GetProgressPosition(), 10000);
   view.SetProgressPosition(-5);
