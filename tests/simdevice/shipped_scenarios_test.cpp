@@ -16,8 +16,7 @@ namespace {
 using ::simdevice::testing::Command;
 using ::simdevice::testing::CommandBytes;
 
-const std::filesystem::path kScenarioFolder =
-    std::filesystem::path(__FILE__).parent_path() / "../../simdevice/scenarios";
+const std::filesystem::path kScenarioFolder = std::filesystem::path(FWU_SHIPPED_SCENARIOS);
 
 Scenario LoadShipped(const std::string& name) {
   Scenario scenario;

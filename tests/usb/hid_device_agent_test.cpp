@@ -410,9 +410,12 @@ TEST(HidDeviceAgentLazyListTest, EveryListUserRescansFirstAndAFailedRescanMeansN
     EXPECT_EQ(agent.FindDevice("a"), 0);
     EXPECT_EQ(agent.rescans, 1) << "only while there is no vendor agent";
   }
-  vendor.enumerateResult = 2;
+  // The first agent gave its vendor agent back; a fresh one fails every Enumerate.
+  FakeVendorAgent failing;
+  failing.SetList({"a"});
+  failing.enumerateResult = 2;
   {
-    LazyAgent agent(&vendor);
+    LazyAgent agent(&failing);
     int value = 0;
     EXPECT_EQ(agent.OpenAt(0), 0);
     EXPECT_EQ(agent.rescans, 1);
