@@ -16,8 +16,9 @@ namespace {
 using ::simdevice::testing::Command;
 using ::simdevice::testing::CommandBytes;
 
-const std::filesystem::path kScenarioFolder =
-    std::filesystem::path(__FILE__).parent_path() / "../../simdevice/scenarios";
+// An absolute path from the build: __FILE__ may be relative to the build folder (a compiler
+// cache rewrites it so), which is not the folder the tests run in.
+const std::filesystem::path kScenarioFolder = FWU_SHIPPED_SCENARIO_FOLDER;
 
 Scenario LoadShipped(const std::string& name) {
   Scenario scenario;
