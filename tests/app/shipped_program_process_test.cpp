@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -54,7 +55,26 @@ bool ProcessHoldsAbstractName(pid_t pid, const std::string& name) {
   return held;
 }
 
+std::string FileBytes(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
 class ShippedProgramTest : public ProcessTest {};
+
+// Not one of the names is left in the program's bytes, where the test build's program has
+// them all.
+TEST_F(ShippedProgramTest, CarriesNoSwitchName) {
+  const std::string shipped = FileBytes(FWU_SHIPPED_PROGRAM_PATH);
+  const std::string testBuild = FileBytes(ProgramPath());
+  ASSERT_FALSE(shipped.empty());
+  for (const char* name : {"FWU_AUTO_ANSWER_VIEW_BOXES", "FWU_AUTO_ANSWER_BOXES",
+                           "FWU_CONNECT_GUARD_NAME", "FWU_SYSFS_ROOT", "FWU_REPORT_FIRST_PAINT"}) {
+    EXPECT_EQ(shipped.find(name), std::string::npos) << name;
+    EXPECT_NE(testBuild.find(name), std::string::npos) << name;
+  }
+  EXPECT_NE(shipped.find("FWU_ECHO_UI"), std::string::npos) << "the diagnostic stays";
+}
 
 TEST_F(ShippedProgramTest, EveryTestSwitchIsIgnored) {
   if (platform::IsConnectGuardHeld(platform::kConnectGuardName)) {
