@@ -21,6 +21,8 @@ namespace {
 
 const QString kConfirmationBox = QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？");
 const QString kCompletionBox = QStringLiteral("[message box] SCRIBOLANTE X のUpdateが完了しました。");
+// How the refusal of a second copy reads when its box is answered without being shown.
+const QString kRefusal = QStringLiteral("[複数起動検知]");
 
 // Whether the process holds a socket bound to the abstract name: the kernel's socket list
 // gives the name's inode, and the process's descriptors show which sockets are its own.
@@ -97,6 +99,15 @@ TEST_F(ShippedProgramTest, EveryTestSwitchIsIgnored) {
   EXPECT_FALSE(program.WaitForOutput(kCompletionBox, 3000)) << program.ErrorOutput().toStdString();
   EXPECT_EQ(TraceLines("command=f601"), 0);
   EXPECT_TRUE(program.Running());
+
+  // A second copy meets the held name: its refusal is a box that waits too, not a line on
+  // standard error followed by the end.
+  SpawnedProgram& second = Start({{"FWU_AUTO_ANSWER_BOXES", "1"}});
+  EXPECT_FALSE(second.WaitForOutput(kRefusal, 3000)) << second.ErrorOutput().toStdString();
+  EXPECT_TRUE(second.Running());
+  second.Signal(SIGTERM);
+  EXPECT_TRUE(second.WaitForEnd(kHangTimeoutMs));
+  EXPECT_TRUE(program.Running()) << "the first copy goes on";
 
   program.Signal(SIGTERM);
   ASSERT_TRUE(program.WaitForEnd(kHangTimeoutMs));
