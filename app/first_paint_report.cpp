@@ -10,11 +10,11 @@
 #include <QMainWindow>
 #include <QWidget>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "platform/test_switches.h"
 
 namespace {
 
@@ -72,7 +72,6 @@ class FirstPaintWatcher : public QObject {
 }  // namespace
 
 void InstallFirstPaintReport(QApplication& application) {
-  const char* value = std::getenv("FWU_REPORT_FIRST_PAINT");
-  if (value == nullptr || std::strcmp(value, "1") != 0) return;
+  if (!platform::test_switches::ReportFirstPaint()) return;
   application.installEventFilter(new FirstPaintWatcher(&application));
 }

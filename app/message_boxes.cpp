@@ -1,21 +1,20 @@
-// The shell's message boxes over the view's box builder, with an unattended mode for tests.
+// The shell's message boxes over the view's box builder, with an unattended mode in builds with
+// the test switches.
 #include "app/message_boxes.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QThread>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "app/program_icon.h"
+#include "platform/test_switches.h"
 #include "update/update_view.h"
 #include "update/view/view_message_box.h"
 
 bool AutoAnswerBoxes() {
-  const char* value = std::getenv("FWU_AUTO_ANSWER_BOXES");
-  return value != nullptr && std::strcmp(value, "1") == 0;
+  return platform::test_switches::AutoAnswerAppBoxes();
 }
 
 int DefaultMessageBoxAnswer(unsigned type) {

@@ -6,9 +6,10 @@
 
 class QWidget;
 
-// The environment variable FWU_AUTO_ANSWER_BOXES=1 makes every box of the shell answer its
-// default button at once, writing "[caption] text" to standard error instead of showing a
-// window. Unattended runs (tests, demonstrations, CI) use it so that no box waits for a person.
+// In a build with the test switches, the environment variable FWU_AUTO_ANSWER_BOXES=1 makes
+// every box of the shell answer its default button at once, writing "[caption] text" to
+// standard error instead of showing a window, so that no box of a test run waits for a person.
+// Any other build always shows the box.
 bool AutoAnswerBoxes();
 
 // The default button's answer: Yes for a Yes/No box, otherwise OK.

@@ -190,8 +190,8 @@ double Median(std::vector<double> values) {
 }
 
 void BM_Phase4InQtView(benchmark::State& state) {
-  // The default simulated device: one device in update mode, no delay, no trace.
-  ::unsetenv("GPLUS_SIM_SCENARIO");
+  // One device in update mode, no delay, no trace (bench/one-device.scenario).
+  ::setenv("GPLUS_SIM_SCENARIO", FWU_BENCH_SCENARIO, 1);
   const std::size_t size = static_cast<std::size_t>(state.range(0)) * 1024 * 1024;
   const FirmwareImage image = MakeImage(size);
   std::vector<double> totals, ideals, devices, handoffs, measuredHandoffs, copyCrcs, firstRuns,

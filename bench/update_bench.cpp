@@ -31,8 +31,8 @@ void LoadBenchImage() {
 
 // Phase 4 from block 1 to the end: worker runs until one answers other than 1.
 void BM_WriteFirmwareBlocks(benchmark::State& state) {
-  // The default simulated device: one device in update mode, no delay, no trace.
-  ::unsetenv("GPLUS_SIM_SCENARIO");
+  // One device in update mode, no delay, no trace (bench/one-device.scenario).
+  ::setenv("GPLUS_SIM_SCENARIO", FWU_BENCH_SCENARIO, 1);
   LoadBenchImage();
   FakeUpdateView view;
   C_GPUSBHIDStdAgentEx agent;

@@ -9,9 +9,10 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
+
+#include "platform/test_switches.h"
 
 namespace platform {
 
@@ -68,11 +69,7 @@ bool IsConnectGuardHeld(const std::string& name) {
 }
 
 std::string ConnectGuardNameFromEnvironment() {
-  const char* overrideName = std::getenv("FWU_CONNECT_GUARD_NAME");
-  if (overrideName != nullptr && overrideName[0] != '\0') {
-    return overrideName;
-  }
-  return kConnectGuardName;
+  return test_switches::ConnectGuardName().value_or(kConnectGuardName);
 }
 
 }  // namespace platform

@@ -41,9 +41,9 @@ bool ReleaseConnectGuard(ConnectGuardHandle handle);
 // the name and dropping it again. False for a name that cannot be a guard at all.
 bool IsConnectGuardHeld(const std::string& name);
 
-// The name this process uses: kConnectGuardName, or the environment variable
-// FWU_CONNECT_GUARD_NAME when it is set and not empty. The override lets tests and demos run
-// copies side by side with a user's own copy without disturbing it.
+// The name this process uses: kConnectGuardName, or, in a build with the test switches, the
+// environment variable FWU_CONNECT_GUARD_NAME when it is set and not empty. The override lets
+// tests run copies side by side with a user's own copy without disturbing it.
 std::string ConnectGuardNameFromEnvironment();
 
 }  // namespace platform

@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 #include <utility>
+
+#include "platform/test_switches.h"
 
 namespace platform {
 namespace {
@@ -100,9 +101,7 @@ SysfsPresentDeviceList::SysfsPresentDeviceList(std::string root)
     : m_root(root.empty() ? DefaultRoot() : std::move(root)) {}
 
 std::string SysfsPresentDeviceList::DefaultRoot() {
-  const char* fromEnvironment = std::getenv("FWU_SYSFS_ROOT");
-  if (fromEnvironment != nullptr && *fromEnvironment != '\0') return fromEnvironment;
-  return "/sys";
+  return test_switches::SysfsRoot().value_or("/sys");
 }
 
 std::optional<std::vector<std::string>> SysfsPresentDeviceList::FriendlyNames() {

@@ -29,7 +29,7 @@ class SysfsPresentDeviceList : public PresentDeviceList {
 
   std::optional<std::vector<std::string>> FriendlyNames() override;
 
-  // The environment variable FWU_SYSFS_ROOT when set and not empty, else "/sys".
+  // "/sys"; in a build with the test switches, FWU_SYSFS_ROOT instead when set and not empty.
   static std::string DefaultRoot();
 
   const std::string& root() const { return m_root; }

@@ -4,6 +4,9 @@
 # working folder and the firmware file stayed as they were.
 # Usage: scripts/close-timing.sh [program] [--quick]   (default program: build/bin/FWUpdater;
 #        --quick skips the normal-mode box, which takes thirty one-second polls to appear)
+# The program must come from a build with the test switches (-DFWU_TEST_SWITCHES=ON, as
+# scripts/test.sh and scripts/demo.sh make it): each run takes a guard name and a device tree of
+# its own and has boxes answered through them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$root/build/bin/FWUpdater
@@ -15,7 +18,8 @@ for argument in "$@"; do
   esac
 done
 if [ ! -x "$program" ]; then
-  echo "close-timing: no program at $program (build it first: scripts/build.sh)" >&2
+  echo "close-timing: no program at $program (build it first:" \
+       "scripts/build.sh build -DFWU_TEST_SWITCHES=ON)" >&2
   exit 2
 fi
 if [ ! -f "$(dirname "$program")/GPlusUSBLibEx.so" ]; then

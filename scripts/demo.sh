@@ -17,7 +17,9 @@ if [ ! -f "$scenario_file" ]; then
 fi
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# The normal-mode demo points the device search at a fake tree (FWU_SYSFS_ROOT), one of the
+# test switches, which only a build configured with them reads.
+"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWU_TEST_SWITCHES=ON
 
 program=$root/build/bin/FWUpdater
 

@@ -11,7 +11,9 @@ build=${1:-$root/build-perf}
 export QT_QPA_PLATFORM=offscreen
 
 echo "== building in $build (Release)" >&2
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The measurements steer the program through its test switches (its own guard name, a fake
+# device tree, unattended boxes, the first-paint report): a build with them compiled in.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWU_TEST_SWITCHES=ON >/dev/null
 ninja -C "$build" -j2 crc_bench phase4_bench timing_fidelity FWUpdater GPlusUSBLibEx >&2
 bin=$build/bin
 work=$(mktemp -d)
@@ -152,7 +154,7 @@ results["idle_peak_mib"] = usage.ru_maxrss / 1024
 # default button (Return), as a user would.
 image = 64 * 1024 * 1024
 folder = folder_with_image("update", image)
-child = Child(folder, "", {"FWU_ECHO_UI": "1"})
+child = Child(folder, "list 1 SCRIBOLANTE-X-1\n", {"FWU_ECHO_UI": "1"})
 xdotool = lambda *args: subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=display),
                                        capture_output=True, text=True).stdout.split()
 main_window = None

@@ -19,7 +19,8 @@ run_suite() {
   local name=$1 build_dir=$2
   shift 2
   echo "== $name: building in $build_dir"
-  "$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  # The tests steer the program through its test switches (compiled in only on request).
+  "$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWU_TEST_SWITCHES=ON "$@"
   echo "== $name: running the tests"
   local runner=()
   # ThreadSanitizer cannot map its shadow memory on kernels with wide address randomisation;

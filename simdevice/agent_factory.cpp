@@ -34,7 +34,13 @@ int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FIL
     if (agent) *agent = nullptr;
     Scenario scenario;
     const char* path = std::getenv(kScenarioVariable);
-    if (path && *path) {
+    if (path == nullptr || *path == '\0') {
+      // Nobody asked for a device: the agent works and its bus stays empty, so a program that
+      // finds this library where the maker's should be never updates a device that is not there.
+      std::fputs(kNoScenarioNotice, errors);
+      std::fflush(errors);
+      scenario.lists = {ListChange{1, {}}};
+    } else {
       ScenarioError error;
       if (!LoadScenarioFile(path, &scenario, &error)) {
         std::fputs((FormatScenarioError(path, error) + "\n").c_str(), errors);

@@ -32,6 +32,8 @@ class ProcessTest : public testing::Test {
   // Runs a copy of the program from a folder of its own, without the vendor library beside
   // it, in later starts.
   void UseProgramWithoutLibrary();
+  // Runs another program of this build (beside the vendor library) in later starts.
+  void UseProgram(const std::string& path) { m_program = path; }
 
   // A firmware file of whole 32 KiB blocks in the working folder, of varied bytes, dated in
   // the past so that any rewrite would show in its modification time.

@@ -90,15 +90,34 @@ TEST_F(LibraryModuleTest, ExportsOnlyTheFactory) {
   EXPECT_EQ(ExportedSymbols(LibraryPath()), std::set<std::string>{"GPAPI_CreateGPUsbDeviceAgent"});
 }
 
-TEST_F(LibraryModuleTest, WithoutAScenarioItPlaysTheDefaultDevice) {
+TEST_F(LibraryModuleTest, WithoutAScenarioNoDeviceIsListedAndItSaysSo) {
   for (const char* value : {static_cast<const char*>(nullptr), ""}) {
     if (value) ::setenv("GPLUS_SIM_SCENARIO", value, 1);
     I_GPUsbDeviceAgent* agent = nullptr;
-    ASSERT_EQ(factory_(1, &agent), 0);
+    ::testing::internal::CaptureStderr();
+    const int result = factory_(1, &agent);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    ASSERT_EQ(result, 0) << "a working agent";
     ASSERT_NE(agent, nullptr);
-    EXPECT_EQ(ScanOnce(agent), std::vector<std::string>{"SCRIBOLANTE-X-1"});
+    EXPECT_EQ(errors,
+              "GPlusUSBLibEx.so: simulated device library; no scenario named "
+              "(GPLUS_SIM_SCENARIO), so no device is listed\n")
+        << (value ? "empty" : "unset");
+    EXPECT_EQ(ScanOnce(agent), std::vector<std::string>{});
+    EXPECT_EQ(ScanOnce(agent), std::vector<std::string>{}) << "nor later";
     agent->Release();
   }
+}
+
+TEST_F(LibraryModuleTest, AScenarioWithoutAListStillPlaysOneDevice) {
+  const std::string path = folder_.Write("plain.scenario", "# nothing but the defaults\n");
+  ::setenv("GPLUS_SIM_SCENARIO", path.c_str(), 1);
+  I_GPUsbDeviceAgent* agent = nullptr;
+  ::testing::internal::CaptureStderr();
+  ASSERT_EQ(factory_(1, &agent), 0);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "a named scenario says nothing";
+  EXPECT_EQ(ScanOnce(agent), std::vector<std::string>{"SCRIBOLANTE-X-1"});
+  agent->Release();
 }
 
 TEST_F(LibraryModuleTest, ReadsTheScenarioAfreshAtEveryCall) {

@@ -16,6 +16,8 @@ namespace {
 using ::simdevice::testing::Command;
 using ::simdevice::testing::CommandBytes;
 
+// An absolute path from the build: __FILE__ may be relative to the build folder (a compiler
+// cache rewrites it so), which is not the folder the tests run in.
 const std::filesystem::path kScenarioFolder = std::filesystem::path(FWU_SHIPPED_SCENARIOS);
 
 Scenario LoadShipped(const std::string& name) {

@@ -102,6 +102,26 @@ TEST_F(SimulatedLibraryTest, TheWorkflowsExchangeReachesTheDeviceAndEverythingIs
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
+TEST_F(SimulatedLibraryTest, WithoutAScenarioTheUpdaterFindsNoDeviceAndIsToldOnce) {
+  unsetenv("GPLUS_SIM_SCENARIO");
+  facade = std::make_unique<C_GPUSBHIDStdAgentEx>();
+  facade->SetDeviceIds(0x0F37, 0x0100, 0x0200);
+  testing::internal::CaptureStderr();
+  for (int poll = 0; poll < 3; ++poll) {
+    ASSERT_EQ(facade->Scan(0), 1) << "the library works";
+    EXPECT_EQ(facade->GetDeviceCount(), 0);
+  }
+  EXPECT_EQ(facade->Connect(0), 0);
+  EXPECT_EQ(ReadInfo(0), 17);
+  const std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Occurrences(errors, "GPlusUSBLibEx.so: simulated device library; no scenario named "
+                                "(GPLUS_SIM_SCENARIO), so no device is listed\n"),
+            1)
+      << "one line for the one agent, not one per scan\n"
+      << errors;
+  EXPECT_TRUE(boxes.boxes().empty());
+}
+
 TEST_F(SimulatedLibraryTest, TheIdFilterSelectsAndCanBeSwitchedOff) {
   StartWith("list 1 SCRIBOLANTE-X-1\nusb-ids 0x1234 0x5678 0x0200");
   facade->SetDeviceIds(0x0F37, 0x0100, 0x0200);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/test_switches.h"
 #include "update/view/view_message_box.h"
 
 namespace {
@@ -38,15 +39,12 @@ void EchoToStandardError(const char* kind, const std::string& text) {
   std::fflush(stderr);
 }
 
-// With FWU_AUTO_ANSWER_VIEW_BOXES=<n>, the first n boxes of the sequence in this process are
-// answered with their default button (Yes or OK) without being shown, so that an unattended
-// run (a process test, a timing script) can get past the confirmation and still meet a later
-// box open. UI thread only.
+// In a build with the test switches, FWU_AUTO_ANSWER_VIEW_BOXES=<n> has the first n boxes of
+// the sequence in this process answered with their default button (Yes or OK) without being
+// shown, so that an unattended run (a process test, a timing script) can get past the
+// confirmation and still meet a later box open. UI thread only.
 bool TakeAutomaticAnswer() {
-  static long remaining = [] {
-    const char* value = std::getenv("FWU_AUTO_ANSWER_VIEW_BOXES");
-    return value != nullptr ? std::max(0L, std::strtol(value, nullptr, 10)) : 0L;
-  }();
+  static long remaining = platform::test_switches::AutoAnsweredViewBoxes();
   if (remaining == 0) return false;
   --remaining;
   return true;

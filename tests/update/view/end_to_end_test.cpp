@@ -96,6 +96,7 @@ class EndToEndTest : public testing::Test {
 
 TEST_F(EndToEndTest, GoodDeviceIsUpdatedAndTheWindowCloses) {
   WriteImage(64 * 1024);
+  UseScenario("list 1 SCRIBOLANTE-X-1\n");
   Start();
   BoxDriver driver([](QMessageBox& box) {
     if (box.text() == kConfirmText) {
@@ -126,6 +127,7 @@ TEST_F(EndToEndTest, GoodDeviceIsUpdatedAndTheWindowCloses) {
 
 TEST_F(EndToEndTest, DecliningEndsTheApplicationWithoutWriting) {
   WriteImage(64 * 1024);
+  UseScenario("list 1 SCRIBOLANTE-X-1\n");
   Start();
   BoxDriver driver([](QMessageBox& box) {
     if (box.text() == kConfirmText) {

@@ -1,0 +1,81 @@
+// The test switches: read from the environment when the build defines FWU_TEST_SWITCHES,
+// otherwise fixed at "not set", so the shipped program carries no trace of them.
+#include "platform/test_switches.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform::test_switches {
+
+#if defined(FWU_TEST_SWITCHES)
+
+namespace {
+
+std::optional<std::string> NonEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  return std::string(value);
+}
+
+bool IsOne(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && std::strcmp(value, "1") == 0;
+}
+
+}  // namespace
+
+bool Compiled() {
+  return true;
+}
+
+long AutoAnsweredViewBoxes() {
+  const char* value = std::getenv("FWU_AUTO_ANSWER_VIEW_BOXES");
+  return value != nullptr ? std::max(0L, std::strtol(value, nullptr, 10)) : 0L;
+}
+
+bool AutoAnswerAppBoxes() {
+  return IsOne("FWU_AUTO_ANSWER_BOXES");
+}
+
+std::optional<std::string> ConnectGuardName() {
+  return NonEmpty("FWU_CONNECT_GUARD_NAME");
+}
+
+std::optional<std::string> SysfsRoot() {
+  return NonEmpty("FWU_SYSFS_ROOT");
+}
+
+bool ReportFirstPaint() {
+  return IsOne("FWU_REPORT_FIRST_PAINT");
+}
+
+#else
+
+bool Compiled() {
+  return false;
+}
+
+long AutoAnsweredViewBoxes() {
+  return 0;
+}
+
+bool AutoAnswerAppBoxes() {
+  return false;
+}
+
+std::optional<std::string> ConnectGuardName() {
+  return std::nullopt;
+}
+
+std::optional<std::string> SysfsRoot() {
+  return std::nullopt;
+}
+
+bool ReportFirstPaint() {
+  return false;
+}
+
+#endif
+
+}  // namespace platform::test_switches
