@@ -112,13 +112,4 @@ TEST(CommandLineTest, PathsThatCannotBeUsedAreRefusedWithOneLine) {
                                     QFileDevice::ExeOwner);
 }
 
-TEST(CommandLineTest, TheHelpNamesTheArgumentAndEveryExitStatus) {
-  const QString help = HelpText();
-  EXPECT_TRUE(help.startsWith(QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]\n")));
-  for (const char* line : {"  0  the device confirmed", "  1  another copy", "  2  ended without"}) {
-    EXPECT_TRUE(help.contains(QString::fromUtf8(line))) << line;
-  }
-  EXPECT_EQ(VersionText(), QStringLiteral("SCRIBOLANTE X FW Updater 1.3.0.12\n"));
-}
-
 }  // namespace

@@ -63,15 +63,4 @@ TEST(UpdateHistoryTest, GoesToTheStateFolderAndNeverToARelativeOne) {
   EXPECT_EQ(HistoryFilePath(), "");
 }
 
-TEST(UpdateHistoryTest, OnlyTheFirstEndingOfAnAttemptCounts) {
-  const ScopedVariable state("XDG_STATE_HOME", "/nonexistent-fwu-state/for/this/test");
-  EXPECT_FALSE(HistoryAttemptOpen());
-  BeginHistoryAttempt(HistoryAttempt{"SC5_Firmware_v1.3.bin", 1, 0xFFFF, "1.0"});
-  EXPECT_TRUE(HistoryAttemptOpen());
-  EndHistoryAttempt(kHistoryDeclined);  // the write fails: a line on standard error, no more
-  EXPECT_FALSE(HistoryAttemptOpen());
-  EndHistoryAttempt(kHistoryClosed);
-  EXPECT_FALSE(HistoryAttemptOpen());
-}
-
 }  // namespace
