@@ -1,7 +1,11 @@
 // The SCRIBOLANTE X firmware updater: starts the Qt application and hands over to the
 // application object.
 #include <QApplication>
+#include <QString>
+#include <QStringList>
+#include <optional>
 
+#include "app/command_line.h"
 #include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
 #include "platform/termination_signals.h"
@@ -15,7 +19,21 @@ extern "C" const char* __tsan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
+  // --help, --version and a bad argument are answered before Qt looks for a display.
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const CommandLine line = ParseCommandLine(arguments);
+  // An option unknown here may be one of Qt's that only the QApplication knows.
+  const bool judgeAfterQt = line.action == CommandLine::Action::Error && line.unknownOption;
+  if (!judgeAfterQt) {
+    if (const std::optional<int> status = ActOnCommandLine(line)) return *status;
+  }
   QApplication qtApplication(argc, argv);
+  if (judgeAfterQt) {
+    // Qt has taken its own options out now; what is left is judged again.
+    const CommandLine rest = ParseCommandLine(QCoreApplication::arguments());
+    if (const std::optional<int> status = ActOnCommandLine(rest)) return *status;
+  }
   InstallFirstPaintReport(qtApplication);
   // A session that ends, Ctrl+C in a terminal or kill close the window as its close box does,
   // so the worker is stopped between two transfers rather than cut off in one.

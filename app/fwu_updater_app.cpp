@@ -19,6 +19,7 @@
 #include "platform/message_box.h"
 #include "platform/url_opener.h"
 #include "update/connection_checks.h"
+#include "update/update_outcome.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
 
@@ -70,6 +71,7 @@ bool CFWUpdaterApp::InitInstance() {
   g_hConnectGuard = guard.handle;
   m_guard = guard.handle;
   if (guard.status == platform::ConnectGuardStatus::kHeldElsewhere) {
+    m_refusedByGuard = true;
     ShowMessageBoxWithType(nullptr, kMultipleStartMessage, kMultipleStartCaption,
                            MB_OK | MB_ICONERROR);
     return false;
@@ -103,8 +105,11 @@ bool CFWUpdaterApp::InitInstance() {
 }
 
 int CFWUpdaterApp::Run() {
-  if (!InitInstance()) return 1;
-  return QApplication::exec();
+  if (!InitInstance()) return m_refusedByGuard ? kExitAnotherCopy : kExitNoUpdate;
+  QApplication::exec();
+  // However the window went (the sequence's end, the close box, Exit, a signal), only a
+  // confirmed update ends with success.
+  return UpdateExitStatus();
 }
 
 void CFWUpdaterApp::PreLoadState() {

@@ -43,8 +43,9 @@ class CFWUpdaterApp : public QObject {
   // False means the program must end.
   bool InitInstance();
 
-  // InitInstance and then the event loop; the process's exit status (non-zero when start-up
-  // failed or another copy holds the guard).
+  // InitInstance and then the event loop; the process's exit status: kExitUpdateCompleted
+  // only when the device confirmed the update, kExitAnotherCopy when another copy holds the
+  // guard, kExitNoUpdate otherwise (update/update_outcome.h).
   int Run();
 
   // The command handlers.
@@ -56,8 +57,8 @@ class CFWUpdaterApp : public QObject {
 
   // A request from outside to end the program (a termination signal): closes the main window
   // as its close box does (the view dismisses its box and joins the worker), dismisses any
-  // box left without an owner window, and ends the event loop with status 0. Later requests
-  // change nothing. Before the frame exists, only an open box is closed.
+  // box left without an owner window, and ends the event loop (Run then answers the update's
+  // outcome). Later requests change nothing. Before the frame exists, only an open box is closed.
   void OnTerminationRequested();
 
   CMainFrame* mainFrame() const { return m_mainFrame.get(); }
@@ -75,6 +76,7 @@ class CFWUpdaterApp : public QObject {
   std::string m_guardName;
   // The guard this object took, to tell it from one a later application object took.
   platform::ConnectGuardHandle m_guard = platform::kNoConnectGuard;
+  bool m_refusedByGuard = false;  // InitInstance failed because another copy holds the guard
   QStringList m_recentFiles;
   std::unique_ptr<QMenu> m_editMenu;
   std::unique_ptr<CFWUpdaterDoc> m_document;

@@ -56,6 +56,8 @@ static_assert(kCrcTables[0][0] == 0x0000 && kCrcTables[0][1] == 0x1021 &&
 
 void (*allocationHook)(std::size_t) = nullptr;
 
+FirmwareSource firmwareSource;
+
 // Why a file could not become an image; each answer has its own message.
 enum class ReadOutcome { Loaded, Unreadable, TooLarge, NoMemory };
 
@@ -93,6 +95,7 @@ ReadOutcome ReadImage(const std::string& path, FirmwareImage& image) {
   image.size = size;
   image.crc = Crc16(image.data.data(), size);
   image.blockCount = size / FW_BLOCK_SIZE;
+  image.fileLength = length;
   return ReadOutcome::Loaded;
 }
 
@@ -109,6 +112,7 @@ int LoadFoundFile(UpdateView* view) {
   if (view) view->SetTargetVersionText(FirmwareVersionText(name));
 
   FirmwareImage image;
+  image.fileName = name;
   switch (ReadImage(path, image)) {
     case ReadOutcome::Loaded:
       break;
@@ -149,10 +153,35 @@ bool IsFirmwareFileName(const std::string& name) {
   return std::regex_search(name, pattern);
 }
 
+void SetFirmwareSource(const FirmwareSource& source) {
+  firmwareSource = source;
+  if (!source.folder.empty()) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(source.folder, error);
+    if (!error) firmwareSource.folder = absolute.lexically_normal().string();
+  }
+}
+
+const FirmwareSource& CurrentFirmwareSource() {
+  return firmwareSource;
+}
+
 std::string FindFirmwareFile() {
   std::error_code error;
-  const std::filesystem::path folder = std::filesystem::current_path(error);
+  const std::filesystem::path folder = firmwareSource.folder.empty()
+                                           ? std::filesystem::current_path(error)
+                                           : std::filesystem::path(firmwareSource.folder);
   if (error) return {};
+  // The file named on the command line goes first, for as long as it is there; a name that
+  // does not qualify is not taken, as it would not be in the listing either.
+  const std::string& preferred = firmwareSource.preferredName;
+  if (!preferred.empty() && IsFirmwareFileName(preferred) &&
+      std::filesystem::symlink_status(folder / preferred, error).type() !=
+          std::filesystem::file_type::not_found &&
+      !error) {
+    return (folder / preferred).string();
+  }
+  error.clear();
   // An error while listing ends the search: what was not listed cannot be chosen.
   for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {

@@ -29,6 +29,8 @@ struct FirmwareImage {
   std::uint32_t size = 0;          // the file's length raised to a multiple of FW_PAD_UNIT
   std::uint16_t crc = 0xFFFF;      // Crc16 over all size bytes
   std::uint32_t blockCount = 0;    // whole FW_BLOCK_SIZE blocks in size
+  std::string fileName;            // the file's name, without its folder (for the history)
+  std::uint64_t fileLength = 0;    // the file's length in bytes before the padding
 };
 
 // The image of the last successful load; written by phase 0 (UI thread), read by the block
@@ -42,7 +44,19 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
 // letter case significant): a search, so text before and after the match is allowed.
 bool IsFirmwareFileName(const std::string& name);
 
-// Full path of the first entry of the working folder, in the order the file system lists
+// Where FindFirmwareFile looks: folder empty means the working folder as it is at each search;
+// otherwise that folder (made absolute when set), and when preferredName is not empty and
+// qualifies by IsFirmwareFileName, that entry of it ahead of any other while it exists. Set
+// from the command line before the sequence starts; UI thread.
+struct FirmwareSource {
+  std::string folder;
+  std::string preferredName;
+};
+void SetFirmwareSource(const FirmwareSource& source);
+const FirmwareSource& CurrentFirmwareSource();
+
+// Full path of the firmware file: the preferred entry of the FirmwareSource if it qualifies and
+// exists, otherwise the first entry of the source's folder, in the order the file system lists
 // them, whose name qualifies by IsFirmwareFileName; "" when there is none or the folder cannot
 // be read. Entries whose names cannot be read are skipped.
 std::string FindFirmwareFile();

@@ -7,6 +7,8 @@
 
 #include "update/connection_checks.h"
 #include "update/firmware_image.h"
+#include "update/update_history.h"
+#include "update/update_outcome.h"
 #include "update/update_protocol.h"
 #include "update/update_state.h"
 #include "update/update_view.h"
@@ -90,6 +92,7 @@ UpdateController::~UpdateController() {
 
 bool UpdateController::OnCreate() {
   SetUpdateClosing(false);
+  ResetUpdateOutcome();
   m_ended.store(false);
   m_shutDown = false;
   try {
@@ -173,6 +176,7 @@ void UpdateController::EndApplication() {
 
 int UpdateController::PostBlockWrite() {
   if (!m_worker || !m_worker->PostWriteBlocks()) {
+    EndHistoryAttempt(kWorkerThreadLostMessage);
     m_view.ShowMessageBox(kWorkerThreadLostMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
@@ -183,6 +187,9 @@ void UpdateController::Shutdown() {
   m_shutDown = true;
   SetUpdateClosing(true);
   if (m_worker) m_worker->Stop();
+  // An attempt the window leaves before it has ended (with the worker joined, nothing else
+  // can end it now).
+  EndHistoryAttempt(kHistoryClosed);
 }
 
 bool UpdateController::BlockWriteInFlight() const {

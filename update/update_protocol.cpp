@@ -12,6 +12,8 @@
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
 #include "update/update_controller.h"
+#include "update/update_history.h"
+#include "update/update_outcome.h"
 #include "update/update_state.h"
 #include "update/update_view.h"
 #include "usb/hid_std_agent.h"
@@ -40,6 +42,12 @@ constexpr int kDirectionToDevice = 1;
 constexpr int kProgressWriteCap = 9800;
 
 using Buffer = std::unique_ptr<std::uint8_t[]>;
+
+// A failure after the confirmation: it ends the attempt in the history, then is shown.
+void ShowAttemptFailure(UpdateView& view, const char* message) {
+  EndHistoryAttempt(message);
+  view.ShowMessageBox(message, nullptr, MB_OK);
+}
 
 Buffer AllocateBuffer(std::size_t size) {
   return Buffer(new (std::nothrow) std::uint8_t[size]);
@@ -101,7 +109,11 @@ int QueryDeviceInfo() {
                 static_cast<unsigned>(info.versionMinor));
   view.SetCurrentVersionText(version);
 
+  BeginHistoryAttempt(HistoryAttempt{firmwareImage.fileName, firmwareImage.fileLength,
+                                     firmwareImage.crc, version});
   if (view.ShowMessageBox(kConfirmUpdateMessage, kConfirmCaption, MB_YESNO) != IDYES) {
+    // A question dismissed because the window is closing was not answered.
+    EndHistoryAttempt(UpdateClosing() ? kHistoryClosed : kHistoryDeclined);
     view.ShowMessageBox(kUpdateCancelledMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
@@ -113,7 +125,7 @@ int WriteFirmwareBlocks() {
   C_GPUSBHIDStdAgentEx& agent = *UpdateContext->deviceAgent;
   Buffer reply = AllocateBuffer(kReplySize);
   if (!reply) {
-    view.ShowMessageBox(kOutOfMemoryMessage, nullptr, MB_OK);
+    ShowAttemptFailure(view, kOutOfMemoryMessage);
     return kPhaseEnd;
   }
 
@@ -127,7 +139,7 @@ int WriteFirmwareBlocks() {
     // The device's data phase gets a copy, so the library can never touch the image itself.
     Buffer block = AllocateBuffer(FW_BLOCK_SIZE);
     if (!block || offset + FW_BLOCK_SIZE > firmwareImage.data.size()) {
-      view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+      ShowAttemptFailure(view, kCommunicationMessage);
       return kPhaseRestart;
     }
     std::memcpy(block.get(), firmwareImage.data.data() + offset, FW_BLOCK_SIZE);
@@ -138,7 +150,7 @@ int WriteFirmwareBlocks() {
                                        block.get(), static_cast<int>(FW_BLOCK_SIZE));
     block.reset();
     if (sent != 0 || !ReadReply(agent, DeviceOp::BlockStatus, reply.get())) {
-      view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+      ShowAttemptFailure(view, kCommunicationMessage);
       return kPhaseRestart;
     }
 
@@ -154,7 +166,7 @@ int WriteFirmwareBlocks() {
       if (status.requestedBlock != blockNumber) transferCursor.nextBlock = 1;
       transferCursor.retryCount += 1;
       if (transferCursor.retryCount > FW_RETRY_LIMIT) {
-        view.ShowMessageBox(kTooManyRejectionsMessage, nullptr, MB_OK);
+        ShowAttemptFailure(view, kTooManyRejectionsMessage);
         return kPhaseRestart;
       }
     }
@@ -169,17 +181,21 @@ int ConfirmImageChecksum() {
   AppendLogLine("Confirming checksum.");
   Buffer reply = AllocateBuffer(kReplySize);
   if (!reply) {
-    view.ShowMessageBox(kOutOfMemoryMessage, nullptr, MB_OK);
+    ShowAttemptFailure(view, kOutOfMemoryMessage);
     return kPhaseEnd;
   }
   if (!ReadReply(*UpdateContext->deviceAgent, DeviceOp::ConfirmChecksum, reply.get())) {
-    view.ShowMessageBox(kCommunicationMessage, nullptr, MB_OK);
+    ShowAttemptFailure(view, kCommunicationMessage);
     return kPhaseRestart;
   }
   if (ChecksumReply::Decode(reply.get()).result != 0) {
-    view.ShowMessageBox(kUpdateFailedMessage, nullptr, MB_OK);
+    ShowAttemptFailure(view, kUpdateFailedMessage);
     return kPhaseRestart;
   }
+  // The device has confirmed the whole image: from here on the update has happened, whatever
+  // becomes of the window.
+  NoteUpdateCompleted();
+  EndHistoryAttempt(kHistoryCompleted);
   view.SetProgressPosition(kProgressMaximum);
   AppendLogLine("Update Complete.");
   view.ShowMessageBox(kUpdateCompleteMessage, nullptr, MB_OK);

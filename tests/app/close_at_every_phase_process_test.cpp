@@ -1,6 +1,7 @@
 // The real program asked to end (SIGTERM, as a desktop session ending does) at every phase of
-// the update, with and without a box open: it closes in order and exits with status 0, without
-// a sanitizer report, and leaves its working folder and the firmware file exactly as they were.
+// the update, with and without a box open: it closes in order and exits with status 2 (no
+// update; 0 only once the device has confirmed it), without a sanitizer report, and leaves its
+// working folder and the firmware file exactly as they were.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -9,9 +10,11 @@
 #include <QString>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "app_test_support.h"
 #include "folder_snapshot.h"
@@ -39,12 +42,15 @@ const QString kConfirmingChecksum = QStringLiteral("[log] Confirming checksum.")
 // build; still within the test runner's limit, so that a failure is reported as one.
 constexpr int kPhaseTimeoutMs = 90000;
 
+constexpr int kNoUpdateStatus = 2;
+
 class CloseAtEveryPhaseTest : public ProcessTest {
  protected:
   // Sends the signals, waits for the end and checks the orderly exit and the untouched folder.
   // The measured close time is recorded, never judged.
   void CloseAndCheck(SpawnedProgram& program, const char* phase,
-                     std::initializer_list<int> signalNumbers = {SIGTERM}) {
+                     std::initializer_list<int> signalNumbers = {SIGTERM},
+                     int expectedStatus = kNoUpdateStatus) {
     ASSERT_TRUE(program.Running()) << "ended before it was asked to\n"
                                    << program.ErrorOutput().toStdString();
     const auto start = std::chrono::steady_clock::now();
@@ -65,7 +71,7 @@ class CloseAtEveryPhaseTest : public ProcessTest {
     EXPECT_TRUE(program.ExitedNormally())
         << phase << ": ended by signal " << program.EndingSignal() << "\n"
         << errors;
-    EXPECT_EQ(program.ExitCode(), 0) << phase << "\n" << errors;
+    EXPECT_EQ(program.ExitCode(), expectedStatus) << phase << "\n" << errors;
     ExpectNoSanitizerReport(errors);
     EXPECT_THAT(m_workBefore.DifferencesTo(FolderSnapshot::Take(workFolder().toStdString())),
                 ::testing::IsEmpty())
@@ -76,6 +82,15 @@ class CloseAtEveryPhaseTest : public ProcessTest {
   SpawnedProgram& StartProgram(const std::map<std::string, std::string>& extra = {}) {
     m_workBefore = FolderSnapshot::Take(workFolder().toStdString());
     return Start(extra);
+  }
+
+  // The history holds one line, of an attempt that ended so.
+  bool HistoryEndsWith(const std::string& outcome) const {
+    std::ifstream stream(historyFile());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    EXPECT_EQ(lines.size(), 1u);
+    return lines.size() == 1 && lines[0].ends_with(outcome);
   }
 
   test_support::FolderSnapshot m_workBefore;
@@ -131,6 +146,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase3WithTheConfirmationBoxOpen) {
       << program.ErrorOutput().toStdString();
   CloseAndCheck(program, "phase3-confirmation-box");
   EXPECT_EQ(TraceLines("command=f601"), 0) << "the dismissed question wrote nothing";
+  EXPECT_TRUE(HistoryEndsWith("\tclosed"));
 }
 
 TEST_F(CloseAtEveryPhaseTest, Phase4InMidWrite) {
@@ -142,6 +158,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase4InMidWrite) {
                         kPhaseTimeoutMs));
   CloseAndCheck(program, "phase4-mid-write");
   EXPECT_FALSE(program.ErrorOutput().contains(kConfirmingChecksum)) << "it was not mid-write";
+  EXPECT_TRUE(HistoryEndsWith("\tclosed"));
   EXPECT_LT(TraceLines("command=f601"), 16);
 }
 
@@ -173,7 +190,9 @@ TEST_F(CloseAtEveryPhaseTest, Phase5WithTheCompletionBoxOpen) {
   SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
   ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kPhaseTimeoutMs))
       << program.ErrorOutput().toStdString();
-  CloseAndCheck(program, "phase5-completion-box");
+  // The device has confirmed the update before the box: closing it now is a success.
+  CloseAndCheck(program, "phase5-completion-box", {SIGTERM}, 0);
+  EXPECT_TRUE(HistoryEndsWith("\tcompleted"));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST_F(LibrarySearchProcessTest, DecoysInTheWorkingFolderAndOnTheLibraryPathAreN
 
   program.Signal(SIGTERM);
   ASSERT_TRUE(program.WaitForEnd(kHangTimeoutMs)) << "hung";
-  EXPECT_EQ(program.ExitCode(), 0) << program.ErrorOutput().toStdString();
+  EXPECT_EQ(program.ExitCode(), 2) << program.ErrorOutput().toStdString();
   ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
   EXPECT_FALSE(fs::exists(marker)) << "the decoy was loaded";
   const auto after = test_support::FolderSnapshot::Take(workFolder().toStdString());

@@ -41,21 +41,27 @@ void ProcessTest::SetUp() {
   WriteScenario("list 1 SCRIBOLANTE-X-1\n");
 }
 
-SpawnedProgram& ProcessTest::Start(const std::map<std::string, std::string>& extra) {
+SpawnedProgram& ProcessTest::Start(const std::map<std::string, std::string>& extra,
+                                   const std::vector<std::string>& arguments,
+                                   const std::vector<std::string>& removed) {
   const std::string root = rootFolder();
   std::map<std::string, std::string> environment = {
       {"QT_QPA_PLATFORM", "offscreen"},
       {"FWU_ECHO_UI", "1"},
       {"FWU_CONNECT_GUARD_NAME", m_guardName},
       {"XDG_CONFIG_HOME", root + "/config"},
+      {"XDG_STATE_HOME", root + "/state"},
       {"GPLUS_SIM_SCENARIO", root + "/device.scenario"},
       {"FWU_SYSFS_ROOT", root + "/sysfs"},
   };
   for (const auto& [name, value] : extra) environment[name] = value;
+  for (const std::string& name : removed) environment.erase(name);
+  std::vector<std::string> removedNames{"FWU_AUTO_ANSWER_BOXES", "FWU_AUTO_ANSWER_VIEW_BOXES"};
+  removedNames.insert(removedNames.end(), removed.begin(), removed.end());
   const std::string errorFile = root + "/stderr-" + std::to_string(m_programs.size());
-  m_programs.push_back(std::make_unique<SpawnedProgram>(
-      workFolder().toStdString(), errorFile, environment,
-      std::vector<std::string>{"FWU_AUTO_ANSWER_BOXES", "FWU_AUTO_ANSWER_VIEW_BOXES"}, m_program));
+  m_programs.push_back(std::make_unique<SpawnedProgram>(workFolder().toStdString(), errorFile,
+                                                        environment, removedNames, m_program,
+                                                        arguments));
   SpawnedProgram& program = *m_programs.back();
   EXPECT_TRUE(program.started()) << ProgramPath();
   return program;

@@ -26,8 +26,11 @@ class ProcessTest : public testing::Test {
 
   // The program in the working folder, offscreen, echoing its log lines and boxes to standard
   // error, with a guard name, settings, scenario and device list of this test's own, and with
-  // every box shown (no automatic answers). extra adds or overrides variables.
-  SpawnedProgram& Start(const std::map<std::string, std::string>& extra = {});
+  // every box shown (no automatic answers). extra adds or overrides variables, removed takes
+  // them out; arguments follow the program's name.
+  SpawnedProgram& Start(const std::map<std::string, std::string>& extra = {},
+                        const std::vector<std::string>& arguments = {},
+                        const std::vector<std::string>& removed = {});
 
   // Runs a copy of the program from a folder of its own, without the vendor library beside
   // it, in later starts.
@@ -46,6 +49,10 @@ class ProcessTest : public testing::Test {
   int TraceLines(const std::string& text) const;
 
   QString workFolder() const { return m_root.filePath(QStringLiteral("work")); }
+  // Where the programs of this test keep their update history.
+  std::string historyFile() const {
+    return rootFolder() + "/state/scribolante-fw-updater/history.log";
+  }
   std::string rootFolder() const { return m_root.path().toStdString(); }
 
  private:

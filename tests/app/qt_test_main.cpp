@@ -1,6 +1,6 @@
 // Runs the application shell's tests inside a QApplication, offscreen unless a platform was
-// chosen, with their settings and working folder in a private temporary folder: the tests
-// neither read nor change the user's settings, and no firmware file is found.
+// chosen, with their settings, update history and working folder in a private temporary
+// folder: the tests neither read nor change the user's files, and no firmware file is found.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -26,9 +26,11 @@ int main(int argc, char** argv) {
   if (folder == nullptr) return 2;
   const std::string work = std::string(folder) + "/work";
   const std::string config = std::string(folder) + "/config";
+  const std::string state = std::string(folder) + "/state";
   QDir().mkpath(QString::fromStdString(work));
   QDir().mkpath(QString::fromStdString(config));
   ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
   if (::chdir(work.c_str()) != 0) return 2;
 
   int result = 0;

@@ -25,7 +25,8 @@ std::string ProgramPath() {
 SpawnedProgram::SpawnedProgram(const std::string& workingFolder, const std::string& errorFile,
                                const std::map<std::string, std::string>& overrides,
                                const std::vector<std::string>& removed,
-                               const std::string& programPath)
+                               const std::string& programPath,
+                               const std::vector<std::string>& arguments)
     : m_errorFile(errorFile) {
   std::map<std::string, std::string> environment;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -42,13 +43,18 @@ SpawnedProgram::SpawnedProgram(const std::string& workingFolder, const std::stri
   environmentPointers.push_back(nullptr);
 
   std::string program = programPath.empty() ? ProgramPath() : programPath;
-  char* argumentPointers[] = {program.data(), nullptr};
+  std::vector<std::string> argumentTexts = arguments;
+  std::vector<char*> argumentPointers{program.data()};
+  for (std::string& argument : argumentTexts) argumentPointers.push_back(argument.data());
+  argumentPointers.push_back(nullptr);
+  const std::string outputFile = errorFile + ".out";
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawnattr_t attributes;
@@ -61,7 +67,7 @@ SpawnedProgram::SpawnedProgram(const std::string& workingFolder, const std::stri
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &noneBlocked);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  if (posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argumentPointers,
+  if (posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argumentPointers.data(),
                   environmentPointers.data()) != 0) {
     m_pid = -1;
   }
@@ -115,5 +121,10 @@ int SpawnedProgram::EndingSignal() const {
 
 QString SpawnedProgram::ErrorOutput() const {
   QFile file(QString::fromStdString(m_errorFile));
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString SpawnedProgram::StandardOutput() const {
+  QFile file(QString::fromStdString(m_errorFile + ".out"));
   return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }

@@ -15,16 +15,17 @@ std::string ProgramPath();
 
 // One copy of the program, started with posix_spawn: unlike QProcess, which may start its
 // child sharing the parent's memory, it runs no code of ours between fork and exec, which
-// keeps ThreadSanitizer builds of the tests sound. Standard input and output are /dev/null,
-// standard error goes to a file. The termination signals start with their default effect and
+// keeps ThreadSanitizer builds of the tests sound. Standard input is /dev/null, standard error
+// goes to a file and standard output to another beside it (the same name with ".out"). The termination signals start with their default effect and
 // unblocked, whatever the test process does with them. Used on the test's main thread.
 class SpawnedProgram {
  public:
   // The test process's environment with overrides set and the names in removed taken out.
-  // program: ProgramPath() when empty.
+  // program: ProgramPath() when empty. arguments follow the program's name.
   SpawnedProgram(const std::string& workingFolder, const std::string& errorFile,
                  const std::map<std::string, std::string>& overrides,
-                 const std::vector<std::string>& removed = {}, const std::string& program = {});
+                 const std::vector<std::string>& removed = {}, const std::string& program = {},
+                 const std::vector<std::string>& arguments = {});
   // Kills (SIGKILL) a copy that still runs, and reaps it.
   ~SpawnedProgram();
 
@@ -52,6 +53,7 @@ class SpawnedProgram {
   int EndingSignal() const;
 
   QString ErrorOutput() const;
+  QString StandardOutput() const;
 
  private:
   std::string m_errorFile;

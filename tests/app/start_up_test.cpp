@@ -5,7 +5,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFile>
 #include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 #include "app/fwu_updater_app.h"
@@ -13,6 +16,7 @@
 #include "app/main_frame.h"
 #include "app_test_support.h"
 #include "platform/connect_guard.h"
+#include "update/firmware_image.h"
 #include "update/view/fw_updater_view.h"
 
 namespace {
@@ -91,6 +95,43 @@ TEST_F(StartUpTest, RefusalAnswersByItselfInUnattendedRuns) {
   EXPECT_NE(output.find("[複数起動検知] 他のアプリケーションが起動しているため"), std::string::npos)
       << output;
   platform::ReleaseConnectGuard(other.handle);
+}
+
+// Run's status after a whole sequence against the simulated device (one good device by
+// default), the firmware taken from a folder as a FOLDER argument sets it: the user declines
+// (2), then in a new start accepts and the device confirms (0).
+TEST_F(StartUpTest, RunAnswersTwoWhenDeclinedAndZeroOnlyAfterAConfirmedUpdate) {
+  QTemporaryDir firmware;
+  ASSERT_TRUE(firmware.isValid());
+  QFile file(firmware.filePath(QStringLiteral("SC5_Firmware_v1.3.bin")));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(QByteArray(65536, '\x5A'));
+  file.close();
+  SetFirmwareSource({firmware.path().toStdString(), ""});
+
+  for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+    SCOPED_TRACE(answer == QMessageBox::Yes ? "accepted" : "declined");
+    std::vector<QString> texts;
+    BoxWatcher boxes([&](QMessageBox& box) {
+      texts.push_back(box.text());
+      QAbstractButton* button = box.button(answer);
+      (button != nullptr ? button : box.escapeButton())->click();
+    });
+    CFWUpdaterApp application(m_guardName);
+    // A sequence that never ends fails the test instead of hanging it.
+    QTimer::singleShot(60000, &application, &CFWUpdaterApp::OnTerminationRequested);
+    const int status = application.Run();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.front(), QStringLiteral("SCRIBOLANTE X をUpdateしますか？"));
+    if (answer == QMessageBox::Yes) {
+      EXPECT_EQ(texts.back(), QStringLiteral("SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。"));
+      EXPECT_EQ(status, 0);
+    } else {
+      EXPECT_EQ(texts.back(), QStringLiteral("SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。"));
+      EXPECT_EQ(status, 2);
+    }
+  }
+  SetFirmwareSource({});
 }
 
 TEST_F(StartUpTest, ExitReleasesTheGuardAndClosesSoTheNextStartSucceeds) {

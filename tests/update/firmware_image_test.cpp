@@ -51,7 +51,10 @@ class FirmwareImageTest : public ::testing::Test {
     transferCursor = TransferCursor{7, 5};
     ConnectionPollCount = 99;
   }
-  void TearDown() override { SetImageAllocationHookForTesting(nullptr); }
+  void TearDown() override {
+    SetImageAllocationHookForTesting(nullptr);
+    SetFirmwareSource(FirmwareSource{});
+  }
 
   // A successful load that the failing cases must leave in place.
   void LoadEarlierImage() {
@@ -191,6 +194,44 @@ TEST_F(FirmwareImageTest, TwoQualifyingFilesTakeTheFirstListed) {
   ASSERT_EQ(LoadFirmwareImage(), 0);
   std::ifstream stream(first, std::ios::binary);
   EXPECT_EQ(firmwareImage.data[0], stream.get());
+}
+
+// A FILE or FOLDER given on the command line: the working folder is no longer looked at, and a
+// named file whose name qualifies goes ahead of whatever the folder lists first.
+TEST_F(FirmwareImageTest, ASourceFolderAndAPreferredFileReplaceTheWorkingFolder) {
+  folder.WriteFile("SC5_Firmware_v9.0.bin", 1, 0x90);  // in the working folder: never taken
+  const std::filesystem::path elsewhere = folder.MakeFolder("elsewhere");
+  for (const char* name : {"SC5_Firmware_v1.0.bin", "SC5_Firmware_v2.0.bin", "notes.txt"}) {
+    std::ofstream(elsewhere / name) << name;
+  }
+  const auto first = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(elsewhere)) {
+      if (IsFirmwareFileName(entry.path().filename().string())) return entry.path();
+    }
+    return std::filesystem::path();
+  }();
+  const std::string second = first.filename() == "SC5_Firmware_v1.0.bin"
+                                 ? "SC5_Firmware_v2.0.bin"
+                                 : "SC5_Firmware_v1.0.bin";
+
+  SetFirmwareSource({elsewhere.string(), ""});
+  EXPECT_EQ(FindFirmwareFile(), first.string());
+  SetFirmwareSource({elsewhere.string(), second});
+  EXPECT_EQ(FindFirmwareFile(), (elsewhere / second).string());
+  ASSERT_EQ(LoadFirmwareImage(), 0);
+  EXPECT_EQ(firmwareImage.fileName, second);
+  EXPECT_EQ(firmwareImage.fileLength, second.size());
+  EXPECT_EQ(view.TargetVersionTexts().back(), second == "SC5_Firmware_v1.0.bin" ? "1.0" : "2.0");
+  // A named file whose name does not qualify is not taken; the folder is searched instead.
+  SetFirmwareSource({elsewhere.string(), "notes.txt"});
+  EXPECT_EQ(FindFirmwareFile(), first.string());
+  // Nor one that has gone since.
+  std::filesystem::remove(elsewhere / second);
+  SetFirmwareSource({elsewhere.string(), second});
+  EXPECT_EQ(FindFirmwareFile(), first.string());
+  // A relative folder is taken from the working folder of the moment it is set.
+  SetFirmwareSource({"elsewhere", ""});
+  EXPECT_EQ(CurrentFirmwareSource().folder, elsewhere.string());
 }
 
 TEST_F(FirmwareImageTest, FolderPathDoesNotCountForNameOrVersion) {

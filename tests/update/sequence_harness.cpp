@@ -139,3 +139,34 @@ std::filesystem::path ScopedWorkingFolder::MakeFolder(const std::string& name) {
   std::filesystem::create_directories(folder);
   return folder;
 }
+
+ScopedStateHome::ScopedStateHome() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "fwu-state-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+  m_path = pattern;
+  if (const char* saved = std::getenv("XDG_STATE_HOME")) m_saved = saved;
+  setenv("XDG_STATE_HOME", m_path.c_str(), 1);
+}
+
+ScopedStateHome::~ScopedStateHome() {
+  if (m_saved) {
+    setenv("XDG_STATE_HOME", m_saved->c_str(), 1);
+  } else {
+    unsetenv("XDG_STATE_HOME");
+  }
+  std::error_code error;
+  std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, error);
+  std::filesystem::remove_all(m_path, error);
+}
+
+std::filesystem::path ScopedStateHome::HistoryFile() const {
+  return m_path / "scribolante-fw-updater" / "history.log";
+}
+
+std::vector<std::string> ScopedStateHome::HistoryLines() const {
+  std::ifstream stream(HistoryFile());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}

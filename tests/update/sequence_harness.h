@@ -39,6 +39,8 @@
 //   the given part, made the current working directory;
 //   WriteFile(name, bytes) / WriteFile(name, size, fill) / MakeFolder(name) add entries;
 //   path() is its absolute path. The old working directory comes back on destruction.
+// - ScopedStateHome state: XDG_STATE_HOME pointed at a fresh temporary folder, where the update
+//   history goes; HistoryLines() reads the history back, one string per line.
 #pragma once
 
 #include <chrono>
@@ -47,6 +49,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,4 +120,20 @@ class ScopedWorkingFolder {
  private:
   std::filesystem::path m_path;
   std::filesystem::path m_previous;
+};
+
+class ScopedStateHome {
+ public:
+  ScopedStateHome();
+  ~ScopedStateHome();
+  ScopedStateHome(const ScopedStateHome&) = delete;
+  ScopedStateHome& operator=(const ScopedStateHome&) = delete;
+
+  const std::filesystem::path& path() const { return m_path; }
+  std::filesystem::path HistoryFile() const;
+  std::vector<std::string> HistoryLines() const;
+
+ private:
+  std::filesystem::path m_path;
+  std::optional<std::string> m_saved;
 };

@@ -65,6 +65,7 @@ class UpdateRunTest : public ::testing::Test {
   std::string TraceText() const { return m_scenario->TraceText(); }
   std::size_t TraceLinesStartingWith(const std::string& start) const;
 
+  ScopedStateHome m_state;  // the update history of these runs
   FakeUpdateView m_view;
   ScriptedDeviceList m_list{std::vector<std::string>{}};
   RecordingUrlOpener m_opener;

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,8 @@
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
 #include "update/update_controller.h"
+#include "update/update_history.h"
+#include "update/update_outcome.h"
 #include "update/update_state.h"
 #include "usb/library_loader.h"
 
@@ -75,6 +80,30 @@ void ExpectCompletePass(const std::vector<TraceTransfer>& transfers,
   for (const auto& transfer : transfers) EXPECT_EQ(transfer.result, 0);
 }
 
+// The tab-separated fields of a history line.
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::istringstream stream(line);
+  for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
+  return fields;
+}
+
+std::string Hex4(std::uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(value));
+  return text;
+}
+
+// The outcome field of each history line.
+std::vector<std::string> Outcomes(const std::vector<std::string>& lines) {
+  std::vector<std::string> outcomes;
+  for (const std::string& line : lines) {
+    const auto fields = Fields(line);
+    outcomes.push_back(fields.size() == 6 ? fields[5] : "<" + line + ">");
+  }
+  return outcomes;
+}
+
 // Far more than any of these sequences needs, so a fault that loops ends the test quickly.
 RunOptions Bounded(std::function<bool()> until = {}) {
   RunOptions options;
@@ -99,6 +128,7 @@ class WholeUpdate : public ::testing::Test {
   RunEnd Run(const RunOptions& options = {}) { return RunSequence(*m_controller, m_view, options); }
   void PollUntilTheSecondPass(ScriptedDeviceList& list, std::size_t normalModeBoxes);
 
+  ScopedStateHome m_state;
   ScopedWorkingFolder m_folder;
   ScriptedDeviceList m_list{std::vector<std::string>{}};
   ScriptedDeviceList m_normalModeList{std::vector<std::string>{"VELDRA SCRIBOLANTE USB Device"}};
@@ -131,6 +161,83 @@ TEST_F(WholeUpdate, WritesEveryBlockInOrderAndEndsAfterTheConfirmedChecksum) {
   EXPECT_EQ(m_view.CloseCount(), 1);
   ExpectCompletePass(m_scenario->Transfers(), file);
   EXPECT_EQ(ReadFile(path), file);
+
+  // Only a confirmed update ends with success, and the history says which file went where.
+  EXPECT_TRUE(UpdateCompleted());
+  EXPECT_EQ(UpdateExitStatus(), kExitUpdateCompleted);
+  const auto lines = m_state.HistoryLines();
+  ASSERT_EQ(lines.size(), 1u);
+  const auto fields = Fields(lines[0]);
+  ASSERT_EQ(fields.size(), 6u) << lines[0];
+  EXPECT_TRUE(std::regex_match(fields[0],
+                               std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+      << fields[0];
+  EXPECT_EQ(fields[1], kFirmwareName);
+  EXPECT_EQ(fields[2], std::to_string(file.size()));
+  EXPECT_EQ(fields[3], Hex4(Crc16(file.data(), file.size())));
+  EXPECT_EQ(fields[4], "1.0");
+  EXPECT_EQ(fields[5], "completed");
+  // Nothing was written beside the firmware.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(m_folder.path()),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(WholeUpdate, DeclinedEndsWithoutAnUpdateAndIsNotedAsDeclined) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(2 * FW_BLOCK_SIZE));
+  m_view.QueueAnswers({IDNO});
+  Start("info version 1 2");
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(m_view.LogTexts().back(), "End Application");
+  EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
+  const auto lines = m_state.HistoryLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Fields(lines[0]).at(4), "1.2");
+  EXPECT_EQ(Outcomes(lines), std::vector<std::string>{"declined"});
+}
+
+// The window closes while the question is open (its close runs inside the box's own loop, as
+// a close box or a termination signal does): the attempt is noted as closed, not declined.
+TEST_F(WholeUpdate, ClosedAtTheQuestionIsNotedAsClosed) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(2 * FW_BLOCK_SIZE));
+  m_view.SetMessageBoxHandler([&](const MessageBoxRecord& box) {
+    if (box.text != kConfirmUpdate) return IDOK;
+    m_view.BeginClosing();
+    m_controller->Shutdown();
+    return DismissedAnswer(box.type);
+  });
+  Start("");
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
+  EXPECT_EQ(Outcomes(m_state.HistoryLines()), std::vector<std::string>{"closed"});
+  EXPECT_FALSE(HistoryAttemptOpen());
+}
+
+TEST_F(WholeUpdate, ClosedMidWriteIsNotedAsClosedAndIsNoUpdate) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(64 * FW_BLOCK_SIZE));
+  Start("");
+  EXPECT_EQ(Run(Bounded([&] { return !m_view.ProgressPositions().empty(); })), RunEnd::UntilMet);
+  m_view.BeginClosing();
+  m_controller->Shutdown();
+  EXPECT_FALSE(UpdateCompleted());
+  EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
+  EXPECT_EQ(Outcomes(m_state.HistoryLines()), std::vector<std::string>{"closed"});
+}
+
+// The history is for support only: when it cannot be written the update goes on as ever.
+TEST_F(WholeUpdate, AHistoryThatCannotBeWrittenChangesNothing) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(2 * FW_BLOCK_SIZE));
+  // A file where the history's folder should be.
+  std::ofstream(m_state.path() / "scribolante-fw-updater") << "in the way";
+  Start("");
+  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  EXPECT_EQ(UpdateExitStatus(), kExitUpdateCompleted);
+  EXPECT_FALSE(HistoryAttemptOpen());
 }
 
 TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksum) {
@@ -162,6 +269,10 @@ TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
   for (std::uint32_t block = 1; block <= 36; ++block) expected.push_back(block);
   EXPECT_EQ(WrittenBlocks(transfers), expected);
   ExpectCompletePass({transfers.begin() + 20, transfers.end()}, file);
+  // One line per attempt: the failed one with its message, then the completed one.
+  EXPECT_EQ(Outcomes(m_state.HistoryLines()),
+            (std::vector<std::string>{kCommunication, "completed"}));
+  EXPECT_EQ(UpdateExitStatus(), kExitUpdateCompleted);
   const auto log = m_view.LogTexts();
   EXPECT_EQ(std::count(log.begin(), log.end(), "USB Connecting..."), 2);
   EXPECT_EQ(std::count(log.begin(), log.end(), ""), 1);
@@ -236,6 +347,8 @@ TEST_F(WholeUpdate, TwoDevicesEndTheApplicationWithoutAnyTransfer) {
   EXPECT_EQ(m_view.LogTexts().back(), "End Application");
   EXPECT_TRUE(m_scenario->Transfers().empty());
   EXPECT_TRUE(m_opener.Opened().empty());
+  EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
+  EXPECT_FALSE(std::filesystem::exists(m_state.HistoryFile())) << "no question was asked";
 }
 
 TEST_F(WholeUpdate, AMissingVendorLibraryWarnsAndEndsTheApplication) {
@@ -251,6 +364,7 @@ TEST_F(WholeUpdate, AMissingVendorLibraryWarnsAndEndsTheApplication) {
   EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kConnectFailed});
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
                                                          "End Application"}));
+  EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
 }
 
 }  // namespace

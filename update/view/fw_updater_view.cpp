@@ -24,6 +24,10 @@
 
 namespace {
 
+// What a screen reader calls the bar and the log, which have no label on the form.
+constexpr const char* kProgressAccessibleName = "進行状況";
+constexpr const char* kOperationLogAccessibleName = "操作ログ";
+
 QString FromNarrow(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -74,16 +78,23 @@ void CFWUpdaterView::BuildForm() {
   m_currentVersionEdit->setObjectName(QStringLiteral("currentVersion1007"));
   m_targetVersionEdit = new QLineEdit(this);
   m_targetVersionEdit->setObjectName(QStringLiteral("targetVersion1008"));
+  // A screen reader names each field by the label above it.
+  m_currentVersionLabel->setBuddy(m_currentVersionEdit);
+  m_currentVersionEdit->setAccessibleName(m_currentVersionLabel->text());
+  m_targetVersionLabel->setBuddy(m_targetVersionEdit);
+  m_targetVersionEdit->setAccessibleName(m_targetVersionLabel->text());
 
   m_progress = new QProgressBar(this);
   m_progress->setObjectName(QStringLiteral("progress1001"));
   m_progress->setRange(0, kProgressMaximum);
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
+  m_progress->setAccessibleName(QString::fromUtf8(kProgressAccessibleName));
   NoteProgress();
 
   m_operationLog = new QListWidget(this);
   m_operationLog->setObjectName(QStringLiteral("operationLog1009"));
+  m_operationLog->setAccessibleName(QString::fromUtf8(kOperationLogAccessibleName));
   m_operationLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_operationLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_operationLog->setSortingEnabled(false);

@@ -2,6 +2,8 @@
 // a resize, the frame's shrink to fit, the log, the progress bar and the context menu.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
+#include <QAccessibleInterface>
 #include <QContextMenuEvent>
 #include <QFontInfo>
 #include <QLabel>
@@ -263,6 +265,23 @@ TEST(ContextMenuTest, ShowsMenu119AtTheClickOnTheFormAndOnTheLog) {
   QContextMenuEvent without(QContextMenuEvent::Mouse, onForm, view.mapToGlobal(onForm));
   QApplication::sendEvent(&view, &without);
   EXPECT_FALSE(menu.isVisible());
+}
+
+// What a screen reader hears for each control, through Qt's accessibility interface.
+TEST_F(FormTest, ScreenReadersNameTheFieldsTheBarAndTheLogByTheirLabels) {
+  const auto nameOf = [](QWidget* widget) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    EXPECT_NE(accessible, nullptr);
+    return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
+  };
+  EXPECT_EQ(nameOf(Find<QLineEdit>("currentVersion1007")), QStringLiteral("現在のバージョン"));
+  EXPECT_EQ(nameOf(Find<QLineEdit>("targetVersion1008")),
+            QStringLiteral("アップデートするバージョン"));
+  EXPECT_EQ(nameOf(Find<QProgressBar>("progress1001")), QStringLiteral("進行状況"));
+  EXPECT_EQ(nameOf(Find<QListWidget>("operationLog1009")), QStringLiteral("操作ログ"));
+  // The labels lead to their fields, so a label's shortcut or a click on it lands there too.
+  EXPECT_EQ(Find<QLabel>("currentVersionLabel")->buddy(), Find<QLineEdit>("currentVersion1007"));
+  EXPECT_EQ(Find<QLabel>("targetVersionLabel")->buddy(), Find<QLineEdit>("targetVersion1008"));
 }
 
 }  // namespace

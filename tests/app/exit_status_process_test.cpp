@@ -1,0 +1,128 @@
+// The real program's exit statuses, which scripts rely on: 0 only after the device confirmed
+// the update, 2 for every other ending and for a bad argument (found before any window), and
+// --help and --version answered without a display. Also the FILE and FOLDER arguments.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QString>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app_test_support.h"
+#include "folder_snapshot.h"
+#include "process_test_support.h"
+#include "spawned_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A whole update of a few blocks, in a sanitizer build too.
+constexpr int kRunTimeoutMs = 90000;
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream stream(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+class ExitStatusProcessTest : public ProcessTest {
+ protected:
+  // Waits for the end; a program that does not end fails the test instead of hanging it.
+  void ExpectEndsWith(SpawnedProgram& program, int status) {
+    ASSERT_TRUE(program.WaitForEnd(kRunTimeoutMs)) << program.ErrorOutput().toStdString();
+    const std::string errors = program.ErrorOutput().toStdString();
+    EXPECT_TRUE(program.ExitedNormally()) << "signal " << program.EndingSignal() << "\n" << errors;
+    EXPECT_EQ(program.ExitCode(), status) << errors;
+    ExpectNoSanitizerReport(errors);
+  }
+
+  // Moves the firmware file the fixture wrote into a folder of its own, outside the working
+  // folder; returns that folder.
+  fs::path MoveFirmwareAway() {
+    const fs::path folder = fs::path(rootFolder()) / "firmware";
+    fs::create_directories(folder);
+    fs::rename(fs::path(workFolder().toStdString()) / "SC5_Firmware_v1.3.bin",
+               folder / "SC5_Firmware_v1.3.bin");
+    return folder;
+  }
+};
+
+TEST_F(ExitStatusProcessTest, ACompletedUpdateOfAFileNamedOnTheCommandLineEndsWithZero) {
+  WriteFirmware(2);
+  const fs::path folder = MoveFirmwareAway();
+  // An earlier version in the same folder, listed or not before it, is not taken.
+  std::ofstream(folder / "SC5_Firmware_v1.2.bin") << "older";
+  const test_support::FolderSnapshot firmwareBefore = test_support::FolderSnapshot::Take(folder);
+  SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}},
+                                  {(folder / "SC5_Firmware_v1.3.bin").string()});
+  ExpectEndsWith(program, 0);
+  EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("[log] Update Complete.")));
+  EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("[log] End Application")));
+  // Neither the firmware's folder nor the working folder got anything.
+  EXPECT_THAT(firmwareBefore.DifferencesTo(test_support::FolderSnapshot::Take(folder)),
+              ::testing::IsEmpty());
+  EXPECT_TRUE(QDir(workFolder()).isEmpty());
+  const auto history = Lines(historyFile());
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_NE(history[0].find("\tSC5_Firmware_v1.3.bin\t65536\t"), std::string::npos) << history[0];
+  EXPECT_TRUE(history[0].ends_with("\t1.0\tcompleted")) << history[0];
+}
+
+TEST_F(ExitStatusProcessTest, TwoDevicesEndWithTwoAndAFolderArgumentIsSearched) {
+  WriteFirmware(2);
+  const fs::path folder = MoveFirmwareAway();
+  WriteScenario("list 1 SCRIBOLANTE-X-1 SCRIBOLANTE-X-2\n");
+  SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}}, {folder.string()});
+  ExpectEndsWith(program, 2);
+  const QString errors = program.ErrorOutput();
+  // The file was found in the named folder (the working folder is empty) before the devices
+  // were counted.
+  EXPECT_FALSE(errors.contains(QStringLiteral("バイナリファイルが見つかりませんでした。")));
+  EXPECT_TRUE(errors.contains(QStringLiteral("[message box] SCRIBOLANTE X が2台以上接続されています。")))
+      << errors.toStdString();
+  EXPECT_FALSE(fs::exists(historyFile())) << "no question was asked";
+}
+
+TEST_F(ExitStatusProcessTest, APathThatCannotBeUsedEndsWithTwoBeforeAnyWindow) {
+  WriteFirmware(2);
+  const std::string missing = rootFolder() + "/no-such-firmware.bin";
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{missing}, {"--no-such-option"}, {"one", "two"}}) {
+    SpawnedProgram& program = Start({}, arguments);
+    ExpectEndsWith(program, 2);
+    const QString errors = program.ErrorOutput();
+    // An unknown option is judged once Qt has had its say, and Qt may have said something.
+    const bool alone = arguments.front() != "--no-such-option";
+    EXPECT_TRUE(errors.contains(QStringLiteral("scribolante-fw-updater: "))) << errors.toStdString();
+    if (alone) {
+      EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
+    }
+    if (arguments.front() == missing) {
+      EXPECT_TRUE(errors.contains(QString::fromStdString(missing)));
+    }
+  }
+  // Nothing of the program ran: the vendor library was never asked for anything.
+  EXPECT_EQ(TraceLines("factory"), 0);
+}
+
+TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone) {
+  const std::vector<std::string> noDisplay{"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+  SpawnedProgram& version = Start({}, {"--version"}, noDisplay);
+  ExpectEndsWith(version, 0);
+  EXPECT_EQ(version.StandardOutput(), QStringLiteral("SCRIBOLANTE X FW Updater 1.3.0.12\n"));
+
+  SpawnedProgram& help = Start({}, {"--help"}, noDisplay);
+  ExpectEndsWith(help, 0);
+  const QString text = help.StandardOutput();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]")))
+      << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("Exit status:")));
+  EXPECT_EQ(TraceLines("factory"), 0);
+}
+
+}  // namespace
