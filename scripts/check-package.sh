@@ -31,9 +31,11 @@ dpkg-deb -x "$updater_deb" "$installed"
 dpkg-deb -x "$simulator_deb" "$installed"
 
 echo "== package: contents"
-dpkg-deb -c "$updater_deb" | grep -q '/GPlusUSBLibEx\.so$' &&
+updater_files=$(dpkg-deb -c "$updater_deb")
+simulator_files=$(dpkg-deb -c "$simulator_deb")
+grep -q '/GPlusUSBLibEx\.so$' <<<"$updater_files" &&
   fail "the updater package carries the simulated library"
-dpkg-deb -c "$simulator_deb" | grep -q '/usr/lib/scribolante-fw-updater/GPlusUSBLibEx\.so$' ||
+grep -q '/usr/lib/scribolante-fw-updater/GPlusUSBLibEx\.so$' <<<"$simulator_files" ||
   fail "the simulator package does not carry GPlusUSBLibEx.so"
 # Nothing installed may name the folder the packages were built in.
 if grep -rlF "$build_dir" "$installed" >/dev/null; then
@@ -49,22 +51,27 @@ grep -qx 'Exec=scribolante-fw-updater %f' "$desktop_entry" ||
 appstreamcli validate --no-net "$installed"/usr/share/metainfo/*.metainfo.xml
 
 echo "== package: the firmware file type"
+# The databases that the packages' installation updates (through the triggers of
+# shared-mime-info and desktop-file-utils), built here from the unpacked files alone.
 mime_dir=$scratch/mime
-mkdir -p "$mime_dir/packages"
+mkdir -p "$mime_dir/packages" "$scratch/applications"
 cp "$installed"/usr/share/mime/packages/scribolante-fw-updater.xml "$mime_dir/packages/"
 cp /usr/share/mime/packages/freedesktop.org.xml "$mime_dir/packages/"
-update-mime-database "$mime_dir"
+update-mime-database "$mime_dir" 2>/dev/null
+cp "$desktop_entry" "$scratch/applications/"
+update-desktop-database "$scratch/applications"
 grep -q ':application/x-scribolante-firmware:SC5_Firmware_v\*\.bin' "$mime_dir/globs2" ||
   fail "the firmware file type's glob did not reach the MIME database"
 # What a file manager asks: the type of a firmware file, and the application for that type.
 probe=$scratch/probe/SC5_Firmware_v1.3.bin
 mkdir -p "$(dirname "$probe")"
 head -c 4096 /dev/zero >"$probe"
-export_data="XDG_DATA_HOME=$scratch/no-home XDG_DATA_DIRS=$scratch:$installed/usr/share:/usr/share"
+export_data="XDG_DATA_HOME=$scratch/no-home XDG_DATA_DIRS=$scratch:/usr/share PATH=$installed/usr/bin:$PATH"
 probe_type=$(env $export_data gio info -a standard::content-type "$probe" | sed -n 's/^ *standard::content-type: //p')
 [ "$probe_type" = application/x-scribolante-firmware ] ||
   fail "a firmware file has the type '$probe_type'"
-env $export_data gio mime application/x-scribolante-firmware | grep -q 'FWUpdater.AppID.NoVersion.desktop' ||
+handlers=$(env $export_data gio mime application/x-scribolante-firmware)
+grep -q 'FWUpdater.AppID.NoVersion.desktop' <<<"$handlers" ||
   fail "no application opens application/x-scribolante-firmware"
 
 echo "== package: lintian"
