@@ -26,6 +26,9 @@ fail() {
 
 scratch=$(mktemp -d /tmp/fwu-package-check.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
+# The updater alone, as a user installs it for a real device, and with the simulator added.
+updater_only=$scratch/updater-only
+dpkg-deb -x "$updater_deb" "$updater_only"
 installed=$scratch/root
 dpkg-deb -x "$updater_deb" "$installed"
 dpkg-deb -x "$simulator_deb" "$installed"
@@ -86,6 +89,13 @@ case "$version_line" in
   *"SCRIBOLANTE X FW Updater"*" $(dpkg-deb -f "$updater_deb" Version)"*) ;;
   *) fail "--version printed '$version_line'" ;;
 esac
+
+# Without the simulator there is no vendor library: the updater says it cannot connect and
+# ends without an update.
+mkdir -p "$scratch/no-library"
+head -c 1024 /dev/zero >"$scratch/no-library/SC5_Firmware_v1.3.bin"
+FWU_DEMO_TIME_LIMIT=60 "$root/scripts/demo-headless.sh" \
+  "$updater_only/usr/bin/scribolante-fw-updater" "$scratch/no-library" no-library
 
 # One whole update from the installed copy, against a quick simulated device; the firmware file
 # sits in another folder than the working folder and is named on the command line.

@@ -6,7 +6,8 @@
 # Usage: scripts/demo-headless.sh <program> <demo-folder> <scenario> [program arguments...]
 # The program runs in <demo-folder>. The scenario names the expected ending: normal-mode (the
 # normal-mode message), default, rejects-blocks and update (the completion message and exit
-# status 0); for the others any ending will do.
+# status 0), no-library (no vendor library: the connection failure and exit status 2); for the
+# others any ending will do.
 set -euo pipefail
 program=$1 demo_dir=$2 scenario=$3
 shift 3
@@ -144,6 +145,15 @@ case "$scenario" in
   normal-mode)
     grep -q '^\[message box\].*本体のバージョン' "$log" || {
       echo "demo: the normal-mode message never appeared" >&2
+      exit 1
+    } ;;
+  no-library)
+    grep -q '^\[message box\].*SCRIBOLANTE X との接続に失敗しました' "$log" || {
+      echo "demo: the updater did not report the missing vendor library" >&2
+      exit 1
+    }
+    [ "$exit_status" -eq 2 ] || {
+      echo "demo: without a vendor library the updater ended with status $exit_status" >&2
       exit 1
     } ;;
   default|rejects-blocks|update)
