@@ -40,11 +40,13 @@ grep -q '/GPlusUSBLibEx\.so$' <<<"$updater_files" &&
   fail "the updater package carries the simulated library"
 grep -q '/usr/lib/scribolante-fw-updater/GPlusUSBLibEx\.so$' <<<"$simulator_files" ||
   fail "the simulator package does not carry GPlusUSBLibEx.so"
-# Nothing installed may name the folder the packages were built in.
-if grep -rlF "$build_dir" "$installed" >/dev/null; then
-  grep -rlF "$build_dir" "$installed" >&2
-  fail "installed files name the build folder"
-fi
+# Nothing installed may name the folders the packages were built from or in.
+for folder in "$root" "$build_dir"; do
+  if grep -rlF "$folder" "$installed" >/dev/null; then
+    grep -rlF "$folder" "$installed" >&2
+    fail "installed files name $folder"
+  fi
+done
 
 echo "== package: desktop entry and software-centre entry"
 desktop_entry=$installed/usr/share/applications/FWUpdater.AppID.NoVersion.desktop
