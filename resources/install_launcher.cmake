@@ -1,5 +1,5 @@
-# Install-time step: the launcher link in bin/ and the desktop entry that starts it, both made
-# for the prefix in force when installing. Variables come from resources/CMakeLists.txt.
+# Install-time step: the launcher link in bin/, made for the prefix in force when installing.
+# Variables come from resources/CMakeLists.txt.
 function(fwu_full_path result folder)
   if(IS_ABSOLUTE "${folder}")
     set(${result} "${folder}" PARENT_SCOPE)
@@ -10,7 +10,6 @@ endfunction()
 
 fwu_full_path(program_dir "${FWU_INSTALL_PROGRAM_DIR}")
 fwu_full_path(bin_dir "${FWU_INSTALL_BINDIR}")
-fwu_full_path(data_dir "${FWU_INSTALL_DATADIR}")
 
 # A relative link keeps the installed tree movable. The program finds its vendor library
 # through its own resolved path, so starting it through the link works.
@@ -19,8 +18,3 @@ file(RELATIVE_PATH link_target "${bin_dir}" "${program_dir}/FWUpdater")
 file(MAKE_DIRECTORY "$ENV{DESTDIR}${bin_dir}")
 message(STATUS "Installing: $ENV{DESTDIR}${launcher} -> ${link_target}")
 file(CREATE_LINK "${link_target}" "$ENV{DESTDIR}${launcher}" SYMBOLIC)
-
-set(FWU_LAUNCHER "${launcher}")
-set(desktop_file "$ENV{DESTDIR}${data_dir}/applications/${FWU_DESKTOP_NAME}")
-message(STATUS "Installing: ${desktop_file}")
-configure_file("${FWU_DESKTOP_TEMPLATE}" "${desktop_file}" @ONLY)

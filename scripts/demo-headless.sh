@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
 # Runs the updater under Xvfb with nobody at the screen: answers every message box with its
 # default button (xdotool), saves a screenshot at each step and fails unless the scenario ends
-# the way it should. Called by scripts/demo.sh when there is no display.
-# Usage: scripts/demo-headless.sh <program> <demo-folder> <scenario>
+# the way it should. Called by scripts/demo.sh when there is no display, and by
+# scripts/check-package.sh on the installed package.
+# Usage: scripts/demo-headless.sh <program> <demo-folder> <scenario> [program arguments...]
+# The program runs in <demo-folder>. The scenario names the expected ending: normal-mode (the
+# normal-mode message), default, rejects-blocks and update (the completion message and exit
+# status 0), no-library (no vendor library: the connection failure and exit status 2); for the
+# others any ending will do.
 set -euo pipefail
 program=$1 demo_dir=$2 scenario=$3
+shift 3
 root=$(cd "$(dirname "$0")/.." && pwd)
 shots=$demo_dir/screenshots
 mkdir -p "$shots"
@@ -46,7 +52,7 @@ shot() {
 cd "$demo_dir"
 # FWU_ECHO_UI makes the updater copy its log lines and message boxes to standard error, so
 # this script can tell which box is open and how the run ended.
-FWU_ECHO_UI=1 "$program" >"$log" 2>&1 &
+FWU_ECHO_UI=1 "$program" "$@" >"$log" 2>&1 &
 app_pid=$!
 
 main_window=
@@ -126,12 +132,14 @@ while kill -0 "$app_pid" 2>/dev/null; do
   fi
   sleep 0.2
 done
-wait "$app_pid" 2>/dev/null || true
+exit_status=0
+wait "$app_pid" 2>/dev/null || exit_status=$?
 app_pid=
 
 echo "demo: screenshots are in $shots"
 echo "demo: the updater's log:"
 grep -E '^\[(log|message box)\]' "$log" | sed 's/^/  /'
+echo "demo: the updater ended with exit status $exit_status"
 
 case "$scenario" in
   normal-mode)
@@ -139,9 +147,22 @@ case "$scenario" in
       echo "demo: the normal-mode message never appeared" >&2
       exit 1
     } ;;
-  default|rejects-blocks)
+  no-library)
+    grep -q '^\[message box\].*SCRIBOLANTE X との接続に失敗しました' "$log" || {
+      echo "demo: the updater did not report the missing vendor library" >&2
+      exit 1
+    }
+    [ "$exit_status" -eq 2 ] || {
+      echo "demo: without a vendor library the updater ended with status $exit_status" >&2
+      exit 1
+    } ;;
+  default|rejects-blocks|update)
     grep -q '^\[message box\].*SCRIBOLANTE X のUpdateが完了しました' "$log" || {
       echo "demo: the update did not reach the completion message" >&2
+      exit 1
+    }
+    [ "$exit_status" -eq 0 ] || {
+      echo "demo: the update completed but the updater ended with status $exit_status" >&2
       exit 1
     } ;;
 esac

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the updater and starts it in a demo working folder against our simulated device.
+# Builds the updater and its simulated device library (no tests, no benchmarks) in build-demo/,
+# installs both into demo/prefix/ and starts the installed updater in a demo working folder.
 # Usage: scripts/demo.sh [scenario]    scenarios: simdevice/scenarios/*.scenario (default: default)
 # With a display the window opens and you take the update through it. Without one (a server,
 # CI) the same run happens under Xvfb: every message box is answered with its default button,
@@ -17,11 +18,17 @@ if [ ! -f "$scenario_file" ]; then
 fi
 
 "$root/scripts/install-deps.sh"
-# The normal-mode demo points the device search at a fake tree (FWU_SYSFS_ROOT), one of the
-# test switches, which only a build configured with them reads.
-"$root/scripts/build.sh" "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFWU_TEST_SWITCHES=ON
+# The normal-mode demo points the updater at a fake device tree (FWU_SYSFS_ROOT), a switch
+# compiled in only on request.
+build_dir=$root/build-demo
+"$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DFWU_BUILD_TESTS=OFF -DFWU_BUILD_BENCHMARKS=OFF -DFWU_TEST_SWITCHES=ON
+prefix=$root/demo/prefix
+rm -rf "$prefix"
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+cmake --install "$build_dir" --prefix "$prefix" --component simulator >/dev/null
 
-program=$root/build/bin/FWUpdater
+program=$prefix/bin/scribolante-fw-updater
 
 # Prepares demo/<scenario>/ with a firmware file and the scenario's environment.
 prepare() {

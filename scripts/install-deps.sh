@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build, test and demonstrate the updater.
+# Installs the Debian 12 packages needed to build, test, package and demonstrate the updater.
 # Safe to run again: apt-get skips what is already there. Works as root or through sudo.
 set -euo pipefail
 
@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev
   fonts-noto-cjk
   xvfb xdotool x11-apps imagemagick openbox
+  dpkg-dev fakeroot file lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin
 )
 
 missing=()

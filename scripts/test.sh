@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: a plain build, then AddressSanitizer+UBSan and ThreadSanitizer
-# builds, then a short run of every fuzz target (clang's libFuzzer). No display is needed: Qt
-# runs offscreen.
-# Usage: scripts/test.sh [plain|address|thread|fuzz|all]   (default: all)
+# builds, then a short run of every fuzz target (clang's libFuzzer), then the Debian packages
+# are built, checked and tried from an unpacked copy. No display is needed: Qt runs offscreen,
+# and the installed package runs under Xvfb.
+# Usage: scripts/test.sh [plain|address|thread|fuzz|package|all]   (default: all)
 # FWU_FUZZ_SECONDS sets the time per fuzz target (default 30).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,18 +32,27 @@ run_suite() {
   "${runner[@]}" ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300
 }
 
+run_package() {
+  echo "== package: building the Debian packages in $root/build-release"
+  "$root/scripts/package.sh" "$root/build-release"
+  # The packaged program runs with a real (virtual) display, not offscreen.
+  env -u QT_QPA_PLATFORM "$root/scripts/check-package.sh" "$root/build-release"
+}
+
 case "$which" in
   plain) run_suite plain "$root/build" ;;
   address) run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF ;;
   thread) run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF ;;
   fuzz) "$root/scripts/fuzz.sh" "${FWU_FUZZ_SECONDS:-30}" ;;
+  package) run_package ;;
   all)
     run_suite plain "$root/build"
     run_suite address "$root/build-asan" -DFWU_SANITIZE=address -DFWU_BUILD_BENCHMARKS=OFF
     run_suite thread "$root/build-tsan" -DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF
     echo "== fuzz: building and running every fuzz target"
     "$root/scripts/fuzz.sh" "${FWU_FUZZ_SECONDS:-30}"
+    run_package
     ;;
-  *) echo "usage: $0 [plain|address|thread|fuzz|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [plain|address|thread|fuzz|package|all]" >&2; exit 2 ;;
 esac
 echo "== all requested test runs passed"
