@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/about_dialog.h"
@@ -97,7 +98,18 @@ bool CFWUpdaterApp::InitInstance() {
 
 int CFWUpdaterApp::Run() {
   if (!InitInstance()) return 1;
-  return QApplication::exec();
+  QApplication::exec();
+  return ExitStatusAfterClose();
+}
+
+int CFWUpdaterApp::ExitStatusAfterClose() const {
+  return 0;
+}
+
+void CFWUpdaterApp::EndProcessLeavingStuckWorker() {
+  std::fprintf(stderr, "FWUpdater: the device did not answer; ending without waiting for it\n");
+  std::fflush(nullptr);
+  std::_Exit(ExitStatusAfterClose());
 }
 
 void CFWUpdaterApp::PreLoadState() {
@@ -114,6 +126,8 @@ void CFWUpdaterApp::ConnectCommands() {
   connect(frame->commandAction(ID_FILE_SAVE), &QAction::triggered, this,
           &CFWUpdaterApp::OnFileSave);
   connect(frame->commandAction(ID_APP_EXIT), &QAction::triggered, this, &CFWUpdaterApp::OnAppExit);
+  connect(frame, &CMainFrame::workerStuckOnClose, this,
+          &CFWUpdaterApp::EndProcessLeavingStuckWorker);
 }
 
 void CFWUpdaterApp::InitialUpdateFrame() {
@@ -158,16 +172,18 @@ void CFWUpdaterApp::OnTerminationRequested() {
     return;
   }
   // A hidden frame has closed already; a second request must not run its teardown again.
-  if (m_mainFrame->isVisible()) m_mainFrame->close();
+  if (m_mainFrame->isVisible()) m_mainFrame->CloseWithoutAsking();
   // A box without an owner window (the library warning) would keep the program running after
   // its window has gone; quitting closes it and leaves every event loop.
   QCoreApplication::quit();
 }
 
 void CFWUpdaterApp::OnAppExit() {
+  // The question comes before the guard is touched: a No leaves everything as it was.
+  if (m_mainFrame != nullptr && !m_mainFrame->ConfirmClose()) return;
   // Without a guard (never created) there is nothing to release. A released guard is
   // forgotten at once, so no later release can close a descriptor number reused since.
   platform::ReleaseConnectGuard(g_hConnectGuard);
   g_hConnectGuard = platform::kNoConnectGuard;
-  if (m_mainFrame != nullptr) m_mainFrame->close();
+  if (m_mainFrame != nullptr) m_mainFrame->CloseWithoutAsking();
 }

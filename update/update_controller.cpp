@@ -25,8 +25,8 @@ int Run(const std::function<int()>& scripted, int (*real)()) {
   return scripted ? scripted() : real();
 }
 
-std::thread StartStandardThread(std::function<void()> body) {
-  return std::thread(std::move(body));
+std::jthread StartStandardThread(std::function<void(std::stop_token)> body) {
+  return std::jthread(std::move(body));
 }
 
 }  // namespace
@@ -109,7 +109,7 @@ bool UpdateController::OnCreate() {
   }
   firmwareImage = FirmwareImage{};
   UpdateContext = m_context.get();
-  UpdatePhase = 0;
+  SetPhase(0);
   m_view.ArmStepTimer(kFirstStepDelayMs);
 
   // Without a worker phase 4 could never run; stop now with a reason rather than stall there.
@@ -141,7 +141,8 @@ void UpdateController::ApplyResult(int result) {
   if (m_ended.load()) return;
   switch (result) {
     case kPhaseAdvance: {
-      const std::uint32_t phase = ++UpdatePhase;
+      const std::uint32_t phase = UpdatePhase + 1;
+      SetPhase(phase);
       if (phase == 2) m_view.AddLogLine(kConnectingLogLine, true);
       // The re-arm comes last: it hands the shared state to the next tick.
       m_view.ArmStepTimer(kNextStepDelayMs);
@@ -152,7 +153,7 @@ void UpdateController::ApplyResult(int result) {
       m_view.ArmStepTimer(kNextStepDelayMs);
       break;
     case kPhaseRestart:
-      UpdatePhase = 0;
+      SetPhase(0);
       // The empty line separates one attempt from the next.
       m_view.AddLogLine("", true);
       m_view.ArmStepTimer(kRestartDelayMs);
@@ -166,7 +167,7 @@ void UpdateController::ApplyResult(int result) {
 void UpdateController::EndApplication() {
   m_ended.store(true);
   m_view.StopStepTimer();
-  UpdatePhase = 6;
+  SetPhase(6);
   m_view.AddLogLine(kEndApplicationLogLine, true);
   m_view.CloseMainWindow();
 }
@@ -179,10 +180,24 @@ int UpdateController::PostBlockWrite() {
   return kPhaseWait;
 }
 
+void UpdateController::SetPhase(std::uint32_t phase) {
+  UpdatePhase = phase;
+  m_phase.store(phase, std::memory_order_release);
+}
+
+bool UpdateController::UpdateBeingWritten() const {
+  const std::uint32_t phase = m_phase.load(std::memory_order_acquire);
+  return !m_ended.load() && (phase == 4 || phase == 5);
+}
+
 void UpdateController::Shutdown() {
+  ShutdownWithin(std::chrono::milliseconds::max());
+}
+
+bool UpdateController::ShutdownWithin(std::chrono::milliseconds limit) {
   m_shutDown = true;
   SetUpdateClosing(true);
-  if (m_worker) m_worker->Stop();
+  return !m_worker || m_worker->StopWithin(limit);
 }
 
 bool UpdateController::BlockWriteInFlight() const {
