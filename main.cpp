@@ -22,7 +22,8 @@ int main(int argc, char** argv) {
   platform::TerminationSignals terminationSignals;
   CFWUpdaterApp application;
   // A request to end must end the program even when the UI thread is stuck in a vendor call.
-  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), application.ExitStatusAfterClose());
+  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10),
+                                       application.ExitStatusAfterClose());
   QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
                    &application, &CFWUpdaterApp::OnTerminationRequested);
   return application.Run();

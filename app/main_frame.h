@@ -17,7 +17,8 @@ class CFWUpdaterView;
 
 // Asked before the window closes while the device is being written.
 inline constexpr const char* kCloseWhileWritingQuestion =
-    "SCRIBOLANTE X をUpdate中です。\n今終了すると SCRIBOLANTE X が起動できなくなる可能性があります。\n"
+    "SCRIBOLANTE X をUpdate中です。\n"
+    "今終了すると SCRIBOLANTE X が起動できなくなる可能性があります。\n"
     "終了しますか？";
 
 // UI thread only. The frame owns the view; the application owns the frame.

@@ -68,7 +68,7 @@ struct Scenario {
 
   DeviceBehaviour device;
 
-  std::uint64_t rate = 0;  // bytes per second; 0: no delay
+  std::uint64_t rate = 0;             // bytes per second; 0: no delay
   std::uint64_t checksumDelayMs = 0;  // how long ConfirmChecksum takes to answer
   int attributeA = 0x0F37;
   int attributeB = 0x0100;

@@ -18,7 +18,7 @@ namespace {
 constexpr std::int64_t kMaxCount = 4294967295;  // scans, calls, exchanges, blocks, bytes
 constexpr std::int64_t kMaxDevicesPerLine = 10000;
 constexpr std::int64_t kMaxRate = 1000000000000;  // 1 TB/s: any faster is no delay at all
-constexpr std::int64_t kMaxDelayMs = 3600000;      // an hour
+constexpr std::int64_t kMaxDelayMs = 3600000;     // an hour
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';

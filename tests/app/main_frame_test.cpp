@@ -351,8 +351,8 @@ class CloseWhileWritingTest : public testing::Test {
     } else if (box.text() == QString::fromUtf8(kCloseWhileWritingQuestion)) {
       QAbstractButton* no = box.button(QMessageBox::No);
       m_noWasDefault.push_back(box.defaultButton() == no && box.escapeButton() == no);
-      const QMessageBox::StandardButton answer = m_answers.empty() ? QMessageBox::No
-                                                                    : m_answers.front();
+      const QMessageBox::StandardButton answer =
+          m_answers.empty() ? QMessageBox::No : m_answers.front();
       if (!m_answers.empty()) m_answers.erase(m_answers.begin());
       box.button(answer)->click();
     } else if (QAbstractButton* yes = box.button(QMessageBox::Yes)) {
@@ -371,9 +371,10 @@ TEST_F(CloseWhileWritingTest, AsksFirstAndNoKeepsTheUpdateAndTheGuard) {
   ASSERT_EQ(m_boxes.seen().size(), 2u);
   const SeenBox& question = m_boxes.seen().back();
   EXPECT_EQ(question.title, kTitle);
-  EXPECT_EQ(question.text,
-            QStringLiteral("SCRIBOLANTE X をUpdate中です。\n今終了すると SCRIBOLANTE X が起動できなく"
-                           "なる可能性があります。\n終了しますか？"));
+  EXPECT_EQ(
+      question.text,
+      QStringLiteral("SCRIBOLANTE X をUpdate中です。\n今終了すると SCRIBOLANTE X が起動できなく"
+                     "なる可能性があります。\n終了しますか？"));
   EXPECT_EQ(question.buttons, (QStringList{QStringLiteral("はい"), QStringLiteral("いいえ")}));
   EXPECT_EQ(question.icon, QMessageBox::Warning);
   EXPECT_EQ(m_noWasDefault, std::vector<bool>{true});

@@ -153,12 +153,12 @@ TEST_F(EndToEndTest, TheLastBlocksPositionIsPaintedBeforeTheChecksumConfirmation
   ASSERT_TRUE(bar && log);
   PaintRecorder painted(bar);
   int paintedWhenConfirming = -1;
-  QObject::connect(log->model(), &QAbstractItemModel::rowsInserted, [&](const QModelIndex&,
-                                                                        int first, int) {
-    if (log->item(first)->text() == QStringLiteral("Confirming checksum.")) {
-      paintedWhenConfirming = painted.last;
-    }
-  });
+  QObject::connect(log->model(), &QAbstractItemModel::rowsInserted,
+                   [&](const QModelIndex&, int first, int) {
+                     if (log->item(first)->text() == QStringLiteral("Confirming checksum.")) {
+                       paintedWhenConfirming = painted.last;
+                     }
+                   });
   BoxDriver driver([](QMessageBox& box) {
     if (box.text() == kConfirmText) {
       ClickButton(box, QString::fromUtf8("はい"));
