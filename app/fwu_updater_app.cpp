@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/about_dialog.h"
@@ -19,6 +20,7 @@
 #include "platform/message_box.h"
 #include "platform/url_opener.h"
 #include "update/connection_checks.h"
+#include "update/update_history.h"
 #include "update/update_outcome.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
@@ -112,6 +114,18 @@ int CFWUpdaterApp::Run() {
   return UpdateExitStatus();
 }
 
+int CFWUpdaterApp::ExitStatusAfterClose() const {
+  return UpdateExitStatus();
+}
+
+void CFWUpdaterApp::EndProcessLeavingStuckWorker() {
+  std::fprintf(stderr, "FWUpdater: the device did not answer; ending without waiting for it\n");
+  // The attempt ends here as a closed one: nothing will end it later.
+  EndHistoryAttempt(kHistoryClosed);
+  std::fflush(nullptr);
+  std::_Exit(ExitStatusAfterClose());
+}
+
 void CFWUpdaterApp::PreLoadState() {
   m_editMenu = CreateEditPopupMenu();
 }
@@ -126,6 +140,8 @@ void CFWUpdaterApp::ConnectCommands() {
   connect(frame->commandAction(ID_FILE_SAVE), &QAction::triggered, this,
           &CFWUpdaterApp::OnFileSave);
   connect(frame->commandAction(ID_APP_EXIT), &QAction::triggered, this, &CFWUpdaterApp::OnAppExit);
+  connect(frame, &CMainFrame::workerStuckOnClose, this,
+          &CFWUpdaterApp::EndProcessLeavingStuckWorker);
 }
 
 void CFWUpdaterApp::InitialUpdateFrame() {
@@ -170,16 +186,18 @@ void CFWUpdaterApp::OnTerminationRequested() {
     return;
   }
   // A hidden frame has closed already; a second request must not run its teardown again.
-  if (m_mainFrame->isVisible()) m_mainFrame->close();
+  if (m_mainFrame->isVisible()) m_mainFrame->CloseWithoutAsking();
   // A box without an owner window (the library warning) would keep the program running after
   // its window has gone; quitting closes it and leaves every event loop.
   QCoreApplication::quit();
 }
 
 void CFWUpdaterApp::OnAppExit() {
+  // The question comes before the guard is touched: a No leaves everything as it was.
+  if (m_mainFrame != nullptr && !m_mainFrame->ConfirmClose()) return;
   // Without a guard (never created) there is nothing to release. A released guard is
   // forgotten at once, so no later release can close a descriptor number reused since.
   platform::ReleaseConnectGuard(g_hConnectGuard);
   g_hConnectGuard = platform::kNoConnectGuard;
-  if (m_mainFrame != nullptr) m_mainFrame->close();
+  if (m_mainFrame != nullptr) m_mainFrame->CloseWithoutAsking();
 }

@@ -48,17 +48,29 @@ class CFWUpdaterApp : public QObject {
   // guard, kExitNoUpdate otherwise (update/update_outcome.h).
   int Run();
 
+  // The exit status of a process whose window has closed, however it closed: 0.
+  int ExitStatusAfterClose() const;
+
+  // The window has closed while the update's worker is stuck in a vendor call that may never
+  // return. Destroying the view, the agent or the loaded library would pull them from under
+  // that thread, and waiting for it could last for ever: the process ends here, with the
+  // status of any close, after flushing standard output and error, without running
+  // destructors. The system drops the connection guard with the process.
+  [[noreturn]] void EndProcessLeavingStuckWorker();
+
   // The command handlers.
   void OnAppAbout();  // the modal about box; the update goes on behind it
   void OnFileNew();   // a new empty document; the view's initial update runs again
   void OnFileOpen();  // the open dialog; the chosen file is recorded, never read
   void OnFileSave();  // nothing to store: no file is touched
-  void OnAppExit();   // drops the guard, then closes the main window
+  void OnAppExit();   // asks first while the device is being written (a No changes nothing),
+                      // then drops the guard and closes the main window
 
   // A request from outside to end the program (a termination signal): closes the main window
-  // as its close box does (the view dismisses its box and joins the worker), dismisses any
-  // box left without an owner window, and ends the event loop (Run then answers the update's
-  // outcome). Later requests change nothing. Before the frame exists, only an open box is closed.
+  // as its close box does but without asking, even while the device is being written (the
+  // view dismisses its box and stops the worker), dismisses any box left without an owner
+  // window, and ends the event loop (Run then answers the update's outcome). Later requests
+  // change nothing. Before the frame exists, only an open box is closed.
   void OnTerminationRequested();
 
   CMainFrame* mainFrame() const { return m_mainFrame.get(); }

@@ -8,12 +8,14 @@
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 
 #include "app/app_settings.h"
 #include "app/program_icon.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
+#include "update/view/view_message_box.h"
 
 namespace {
 
@@ -145,8 +147,43 @@ void CMainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
 }
 
+bool CMainFrame::ConfirmClose() {
+  if (m_closeWithoutAsking || m_view == nullptr || !m_view->UpdateBeingWritten()) return true;
+  if (m_closeQuestion) return false;  // already asking
+  const QPointer<QMessageBox> box =
+      CreateMessageBox(this, kCloseWhileWritingQuestion, nullptr, MB_YESNO | MB_ICONEXCLAMATION);
+  // Enter and Escape both keep the update going.
+  box->setDefaultButton(QMessageBox::No);
+  box->setEscapeButton(QMessageBox::No);
+  m_closeQuestion = box;
+  // The worker keeps writing and the sequence keeps running while the box is open.
+  box->exec();
+  const int answer = box ? MessageBoxAnswer(*box, MB_YESNO) : IDNO;
+  delete box.data();
+  // The sequence's own close, made while the question was open, could not take effect (this
+  // window was already closing): it still ends the program.
+  return answer == IDYES || m_closeWithoutAsking || m_view->SequenceEnded();
+}
+
+void CMainFrame::CloseWithoutAsking() {
+  m_closeWithoutAsking = true;
+  // The close that is asking goes ahead once the box is gone.
+  if (m_closeQuestion) {
+    m_closeQuestion->reject();
+    return;
+  }
+  close();
+}
+
 void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!ConfirmClose()) {
+    event->ignore();
+    return;
+  }
   if (isVisible()) AppSettings::SaveWindowPosition(pos());
-  if (m_view != nullptr) m_view->BeginClose();
+  // The window goes at once, however long the worker takes to leave.
+  hide();
+  const bool workerStopped = m_view == nullptr || m_view->BeginClose();
   event->accept();
+  if (!workerStopped) emit workerStuckOnClose();
 }

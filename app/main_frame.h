@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 #include <map>
 
@@ -11,7 +12,14 @@
 
 class QAction;
 class QMenu;
+class QMessageBox;
 class CFWUpdaterView;
+
+// Asked before the window closes while the device is being written.
+inline constexpr const char* kCloseWhileWritingQuestion =
+    "SCRIBOLANTE X をUpdate中です。\n"
+    "今終了すると SCRIBOLANTE X が起動できなくなる可能性があります。\n"
+    "終了しますか？";
 
 // UI thread only. The frame owns the view; the application owns the frame.
 class CMainFrame : public QMainWindow {
@@ -38,6 +46,15 @@ class CMainFrame : public QMainWindow {
   // Null for a command the frame does not know.
   QAction* commandAction(CommandId command) const;
 
+  // While the device is being written (phases 4 and 5), asks whether to close anyway: a
+  // Yes/No box with a warning icon whose default answer is No. True when the window may close
+  // (nothing is being written, the answer was Yes, a CloseWithoutAsking came meanwhile, or the
+  // sequence made its end while the question was open). The update goes on while it asks.
+  bool ConfirmClose();
+  // Closes without the question (a termination request); a question already open is taken
+  // as answered Yes.
+  void CloseWithoutAsking();
+
   CFWUpdaterView* view() const { return m_view; }
   QMenu* fileMenu() const { return m_fileMenu; }
   QMenu* helpMenu() const { return m_helpMenu; }
@@ -45,8 +62,15 @@ class CMainFrame : public QMainWindow {
  protected:
   // Keeps the window out of the maximised and full-screen states.
   void changeEvent(QEvent* event) override;
-  // Saves where the window stands, lets the view stop its worker, and closes.
+  // Asks first while the device is being written (ConfirmClose; No keeps the window). Then
+  // saves where the window stands, hides the window and lets the view stop its worker; if the
+  // worker is stuck in a vendor call, emits workerStuckOnClose before accepting.
   void closeEvent(QCloseEvent* event) override;
+
+ signals:
+  // The window has closed but the update's worker did not end (see CFWUpdaterView::BeginClose):
+  // the process must end without destroying the view.
+  void workerStuckOnClose();
 
  private:
   void CreateMenuBar();
@@ -58,4 +82,6 @@ class CMainFrame : public QMainWindow {
   QMenu* m_helpMenu = nullptr;
   std::map<CommandId, QAction*> m_commands;
   bool m_sizeFixed = false;
+  bool m_closeWithoutAsking = false;
+  QPointer<QMessageBox> m_closeQuestion;  // open while ConfirmClose asks
 };

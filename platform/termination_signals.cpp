@@ -28,9 +28,24 @@ static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction previousActions[kTerminationSignals.size()];
 bool replaced[kTerminationSignals.size()] = {};
 
+// The deadline after a termination request: seconds (0: none), and the status to end with.
+std::atomic<unsigned> deadlineSeconds{0};
+// Asked for the status when the deadline passes: the outcome may have changed since the
+// signal (an async-signal-safe, lock-free read).
+std::atomic<int (*)()> deadlineStatus{nullptr};
+std::atomic<bool> deadlineArmed{false};
+struct sigaction previousAlarmAction;
+
+void OnDeadline(int) {
+  int (*const status)() = deadlineStatus.load();
+  _exit(status != nullptr ? status() : 0);
+}
+
 void OnTerminationSignal(int signalNumber) {
   handlersRunning.fetch_add(1);
   const int savedErrno = errno;
+  const unsigned seconds = deadlineSeconds.load();
+  if (seconds > 0 && !deadlineArmed.exchange(true)) alarm(seconds);
   const int writeEnd = handlerWriteEnd.load();
   if (writeEnd >= 0) {
     const auto byte = static_cast<unsigned char>(signalNumber);
@@ -81,8 +96,26 @@ TerminationSignals::~TerminationSignals() {
   Uninstall();
 }
 
+void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, int (*status)()) {
+  if (!m_installed || m_deadlineInstalled || delay.count() <= 0) return;
+  struct sigaction action {};
+  action.sa_handler = &OnDeadline;
+  sigemptyset(&action.sa_mask);
+  if (::sigaction(SIGALRM, &action, &previousAlarmAction) != 0) return;
+  m_deadlineInstalled = true;
+  deadlineStatus.store(status);
+  deadlineArmed.store(false);
+  deadlineSeconds.store(static_cast<unsigned>(delay.count()));
+}
+
 void TerminationSignals::Uninstall() {
   if (!m_installed) return;
+  if (m_deadlineInstalled) {
+    deadlineSeconds.store(0);
+    alarm(0);
+    ::sigaction(SIGALRM, &previousAlarmAction, nullptr);
+    m_deadlineInstalled = false;
+  }
   for (std::size_t index = 0; index < kTerminationSignals.size(); ++index) {
     if (replaced[index]) ::sigaction(kTerminationSignals[index], &previousActions[index], nullptr);
     replaced[index] = false;

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <array>
+#include <chrono>
 #include <csignal>
 
 class QSocketNotifier;
@@ -38,6 +39,14 @@ class TerminationSignals : public QObject {
   // instance holds them): the signals then keep their previous effect.
   bool installed() const { return m_installed; }
 
+  // From the first termination signal on, the process ends with status() after delay, whatever
+  // the receiver of terminationRequested does or fails to do: a UI thread stuck in a call
+  // that never returns cannot even read the request. The countdown is the kernel's alarm
+  // (SIGALRM), so it needs no thread of ours; its handler only calls status, which must be
+  // async-signal-safe, and _exit. Call at most once,
+  // while installed; destruction disarms it.
+  void EndProcessIfStuck(std::chrono::seconds delay, int (*status)());
+
  signals:
   // A termination signal arrived; signalNumber is SIGTERM, SIGINT or SIGHUP.
   void terminationRequested(int signalNumber);
@@ -47,6 +56,7 @@ class TerminationSignals : public QObject {
   void Uninstall();
 
   bool m_installed = false;
+  bool m_deadlineInstalled = false;
   int m_readEnd = -1;
   int m_writeEnd = -1;
   QSocketNotifier* m_notifier = nullptr;

@@ -64,10 +64,12 @@ struct Scenario {
   std::map<std::uint64_t, int> transferFailures;        // exchange -> code
   std::map<std::uint64_t, std::uint64_t> shortReplies;  // exchange -> bytes written
   std::vector<std::uint64_t> unplugAt;                  // exchanges that unplug their device
+  std::vector<std::uint64_t> hangAt;                    // exchanges that never return
 
   DeviceBehaviour device;
 
-  std::uint64_t rate = 0;  // bytes per second; 0: no delay
+  std::uint64_t rate = 0;             // bytes per second; 0: no delay
+  std::uint64_t checksumDelayMs = 0;  // how long ConfirmChecksum takes to answer
   int attributeA = 0x0F37;
   int attributeB = 0x0100;
 

@@ -18,6 +18,7 @@ namespace {
 constexpr std::int64_t kMaxCount = 4294967295;  // scans, calls, exchanges, blocks, bytes
 constexpr std::int64_t kMaxDevicesPerLine = 10000;
 constexpr std::int64_t kMaxRate = 1000000000000;  // 1 TB/s: any faster is no delay at all
+constexpr std::int64_t kMaxDelayMs = 3600000;     // an hour
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -92,6 +93,8 @@ const std::map<std::string, std::string, std::less<>> kUsage = {
     {"trace", "trace <path>"},
     {"usb-ids", "usb-ids <vendor-id> <product-id> <extra-id>"},
     {"unplug", "unplug <exchange>"},
+    {"hang", "hang <exchange>"},
+    {"checksum-delay", "checksum-delay <milliseconds>"},
 };
 
 class Parser {
@@ -198,6 +201,26 @@ bool Parser::ParseLine(int number, std::string_view line) {
   }
   if (key == "usb-ids") return ParseUsbIds();
   if (key == "unplug") return ParseUnplug();
+  if (key == "hang") {
+    std::uint64_t exchange = 0;
+    if (words_.size() != 2) return WrongWordCount("hang");
+    if (!Count(words_[1], "exchange number", &exchange) ||
+        !ClaimOnce("hang " + std::to_string(exchange))) {
+      return false;
+    }
+    scenario_->hangAt.push_back(exchange);
+    return true;
+  }
+  if (key == "checksum-delay") {
+    std::int64_t milliseconds = 0;
+    if (words_.size() != 2) return WrongWordCount("checksum-delay");
+    if (!Number(words_[1], "checksum delay", 0, kMaxDelayMs, &milliseconds) ||
+        !ClaimOnce("checksum-delay")) {
+      return false;
+    }
+    scenario_->checksumDelayMs = static_cast<std::uint64_t>(milliseconds);
+    return true;
+  }
   return Fail("unknown setting " + Quote(key));
 }
 

@@ -32,6 +32,13 @@ std::string HexBytes(const std::uint8_t* bytes, int count) {
   return text;
 }
 
+// A command block asking the device to confirm the image's checksum (read back).
+bool IsChecksumConfirmation(const void* command, int direction) {
+  if (command == nullptr || direction != 0) return false;
+  const auto* bytes = static_cast<const std::uint8_t*>(command);
+  return bytes[0] == 0xF6 && bytes[1] == static_cast<std::uint8_t>(Operation::ConfirmChecksum);
+}
+
 }  // namespace
 
 std::chrono::microseconds TransferDelay(std::int64_t length, std::uint64_t rate) {
@@ -170,6 +177,7 @@ void SimulatedWorld::TraceRelease(std::string_view object, const SimulatedDevice
 int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int direction,
                              void* data, int length) {
   std::chrono::microseconds delay(0);
+  bool hang = false;
   int result;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -177,9 +185,16 @@ int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int d
     std::uint16_t crc = kCrc16Initial;
     // The data's CRC and the line are only for the trace: without one, a block costs the
     // device's own check alone.
+    hang = std::find(scenario_.hangAt.begin(), scenario_.hangAt.end(), exchange) !=
+           scenario_.hangAt.end();
     result =
         TransferLocked(device, exchange, command, direction, data, length, trace_ ? &crc : nullptr);
-    if (result == kResultOk) delay = TransferDelay(length, scenario_.rate);
+    if (result == kResultOk) {
+      delay = TransferDelay(length, scenario_.rate);
+      if (IsChecksumConfirmation(command, direction)) {
+        delay += std::chrono::milliseconds(scenario_.checksumDelayMs);
+      }
+    }
     if (trace_) {
       Trace("transfer device=" + device.name() + " command=" +
             (command ? HexBytes(static_cast<const std::uint8_t*>(command), kCommandBlockSize)
@@ -190,6 +205,8 @@ int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int d
   }
   // The pace of a real device, without holding up transfers to the other devices.
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
+  // A device that never answers: the call stays here for as long as the process lives.
+  while (hang) std::this_thread::sleep_for(std::chrono::hours(1));
   return result;
 }
 

@@ -27,8 +27,8 @@ int Run(const std::function<int()>& scripted, int (*real)()) {
   return scripted ? scripted() : real();
 }
 
-std::thread StartStandardThread(std::function<void()> body) {
-  return std::thread(std::move(body));
+std::jthread StartStandardThread(std::function<void(std::stop_token)> body) {
+  return std::jthread(std::move(body));
 }
 
 }  // namespace
@@ -112,7 +112,7 @@ bool UpdateController::OnCreate() {
   }
   firmwareImage = FirmwareImage{};
   UpdateContext = m_context.get();
-  UpdatePhase = 0;
+  SetPhase(0);
   m_view.ArmStepTimer(kFirstStepDelayMs);
 
   // Without a worker phase 4 could never run; stop now with a reason rather than stall there.
@@ -144,7 +144,8 @@ void UpdateController::ApplyResult(int result) {
   if (m_ended.load()) return;
   switch (result) {
     case kPhaseAdvance: {
-      const std::uint32_t phase = ++UpdatePhase;
+      const std::uint32_t phase = UpdatePhase + 1;
+      SetPhase(phase);
       if (phase == 2) m_view.AddLogLine(kConnectingLogLine, true);
       // The re-arm comes last: it hands the shared state to the next tick.
       m_view.ArmStepTimer(kNextStepDelayMs);
@@ -155,7 +156,7 @@ void UpdateController::ApplyResult(int result) {
       m_view.ArmStepTimer(kNextStepDelayMs);
       break;
     case kPhaseRestart:
-      UpdatePhase = 0;
+      SetPhase(0);
       // The empty line separates one attempt from the next.
       m_view.AddLogLine("", true);
       m_view.ArmStepTimer(kRestartDelayMs);
@@ -169,7 +170,7 @@ void UpdateController::ApplyResult(int result) {
 void UpdateController::EndApplication() {
   m_ended.store(true);
   m_view.StopStepTimer();
-  UpdatePhase = 6;
+  SetPhase(6);
   m_view.AddLogLine(kEndApplicationLogLine, true);
   m_view.CloseMainWindow();
 }
@@ -183,13 +184,28 @@ int UpdateController::PostBlockWrite() {
   return kPhaseWait;
 }
 
+void UpdateController::SetPhase(std::uint32_t phase) {
+  UpdatePhase = phase;
+  m_phase.store(phase, std::memory_order_release);
+}
+
+bool UpdateController::UpdateBeingWritten() const {
+  const std::uint32_t phase = m_phase.load(std::memory_order_acquire);
+  return !m_ended.load() && (phase == 4 || phase == 5);
+}
+
 void UpdateController::Shutdown() {
+  ShutdownWithin(std::chrono::milliseconds::max());
+}
+
+bool UpdateController::ShutdownWithin(std::chrono::milliseconds limit) {
   m_shutDown = true;
   SetUpdateClosing(true);
-  if (m_worker) m_worker->Stop();
+  const bool stopped = !m_worker || m_worker->StopWithin(limit);
   // An attempt the window leaves before it has ended (with the worker joined, nothing else
-  // can end it now).
-  EndHistoryAttempt(kHistoryClosed);
+  // can end it now; a worker left stuck is ended by the process's own end).
+  if (stopped) EndHistoryAttempt(kHistoryClosed);
+  return stopped;
 }
 
 bool UpdateController::BlockWriteInFlight() const {

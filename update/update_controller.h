@@ -3,9 +3,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -16,10 +18,10 @@ struct UpdateContextRecord;
 
 inline constexpr unsigned STEP_TIMER_ID = 0;
 
-// Private messages: a step for the view (kept for reference; the Qt view calls OnTimer
-// directly) and a block-write request for the UsbWorkerThread's queue.
-inline constexpr unsigned WM_UPDATE_STEP = 0x8001;
-inline constexpr unsigned WM_WRITE_BLOCKS = 0x8002;
+// How long a closing view waits for the worker to leave its step. A step ends within one
+// block transfer once the view closes; a worker still busy after this is stuck in a vendor
+// call that may never return.
+inline constexpr std::chrono::milliseconds kWorkerStopLimit{3000};
 
 // Step timer intervals of the sequence, in milliseconds.
 inline constexpr unsigned kFirstStepDelayMs = 100;
@@ -80,8 +82,8 @@ class UpdateController {
   UpdateController& operator=(const UpdateController&) = delete;
 
   // The view's window was created: creates the UpdateContext with a new device agent, sets
-  // phase 0, arms the step timer at 100 ms and starts the UsbWorkerThread, returning once the
-  // worker owns its message queue. If the worker cannot be created, shows a message, ends the
+  // phase 0, arms the step timer at 100 ms and starts the UsbWorkerThread, whose request
+  // queue is ready from then on. If the worker cannot be created, shows a message, ends the
   // application (phase 6, main window closed) and returns false.
   bool OnCreate();
 
@@ -99,19 +101,30 @@ class UpdateController {
   // The view is closing: the worker ends its current step early, leaves its loop and its
   // thread is joined; no further step runs. Idempotent; called from the UI thread.
   void Shutdown();
+  // Shutdown that waits at most limit for the worker. False when the worker is still inside
+  // its step (stuck in a vendor call): no further step runs, but the thread is left running
+  // over the shared state, and the controller's destruction would wait for it.
+  bool ShutdownWithin(std::chrono::milliseconds limit);
+
+  // True while the sequence is writing the device: phase 4 (block writes) or 5 (checksum
+  // confirmation), until the end. Any thread.
+  bool UpdateBeingWritten() const;
+  // True once the end outcome has been made (phase 6, main window asked to close). Any thread.
+  bool Ended() const { return m_ended.load(); }
 
   // True from the post of a block-write request until the worker has made its move (or
   // dropped it). Tests use it to tell a busy worker from an idle sequence.
   bool BlockWriteInFlight() const;
 
-  // Replaces how the worker's thread is created (the default starts a std::thread running
+  // Replaces how the worker's thread is created (the default starts a std::jthread running
   // body). A starter that throws, or returns a thread that is not joinable, makes OnCreate
   // fail. Null restores the default. For tests.
-  using ThreadStarter = std::function<std::thread(std::function<void()> body)>;
+  using ThreadStarter = std::function<std::jthread(std::function<void(std::stop_token)> body)>;
   static void SetThreadStarterForTesting(ThreadStarter starter);
 
   UpdateView& view() { return m_view; }
-  std::uint32_t m_workerThreadId = 0;
+  // The worker's thread; a default identifier while there is none.
+  std::thread::id m_workerThreadId;
 
   // The controller of the live view, or null.
   static UpdateController* current;
@@ -122,6 +135,8 @@ class UpdateController {
   int PostBlockWrite();
   // The end outcome: stop the timer, phase 6, "End Application", close the main window.
   void EndApplication();
+  // Sets UpdatePhase and the copy that other threads may read.
+  void SetPhase(std::uint32_t phase);
 
   UpdateView& m_view;
   std::unique_ptr<UsbWorkerThread> m_worker;
@@ -129,5 +144,7 @@ class UpdateController {
   std::unique_ptr<UpdateContextRecord> m_context;
   // Set by the end outcome on whichever thread makes it; read by the next tick.
   std::atomic<bool> m_ended{false};
+  // UpdatePhase as last set through the controller, for readers outside the step hand-overs.
+  std::atomic<std::uint32_t> m_phase{0};
   bool m_shutDown = false;  // UI thread only
 };

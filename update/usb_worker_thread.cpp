@@ -1,10 +1,9 @@
-// The UsbWorkerThread's loop: own a queue, signal the handshake, then run one block-write step
-// per WM_WRITE_BLOCKS until WM_QUIT.
+// The UsbWorkerThread's loop: wait for a request or the stop request, run one block-write step
+// per request, and make the move after it.
 #include "update/usb_worker_thread.h"
 
 #include <exception>
 
-#include "update/update_controller.h"
 #include "update/update_state.h"
 
 UsbWorkerThread::UsbWorkerThread(std::function<int()> step, std::function<void(int)> move)
@@ -15,56 +14,79 @@ UsbWorkerThread::~UsbWorkerThread() {
 }
 
 bool UsbWorkerThread::Start(const ThreadStarter& starter) {
-  if (m_thread.joinable()) return m_queueReady;
-  try {
-    m_thread = starter([this] { Run(); });
-  } catch (const std::exception&) {
-    return false;  // std::system_error when the system has no thread for us
+  if (m_thread.joinable()) return true;
+  {
+    std::lock_guard lock(m_mutex);
+    m_pendingRequests = 0;
+    m_finished = false;
+    m_accepting = true;
   }
-  if (!m_thread.joinable()) return false;
-  m_handshake.Wait();
-  if (!m_queueReady) {
-    m_thread.join();
+  try {
+    m_thread = starter([this](std::stop_token stop) { Run(std::move(stop)); });
+  } catch (const std::exception&) {
+    // std::system_error when the system has no thread for us.
+  }
+  if (!m_thread.joinable()) {
+    std::lock_guard lock(m_mutex);
+    m_accepting = false;
     return false;
   }
+  m_threadId = m_thread.get_id();
   return true;
 }
 
 bool UsbWorkerThread::PostWriteBlocks() {
-  if (m_threadId == 0) return false;
+  std::lock_guard lock(m_mutex);
+  if (!m_accepting) return false;
+  ++m_pendingRequests;
   m_inFlight.fetch_add(1, std::memory_order_acq_rel);
-  if (!platform::PostThreadMessage(m_threadId, WM_WRITE_BLOCKS, 0, 0)) {
-    m_inFlight.fetch_sub(1, std::memory_order_acq_rel);
-    return false;
+  m_changed.notify_one();
+  return true;
+}
+
+bool UsbWorkerThread::StopWithin(std::chrono::milliseconds limit) {
+  if (!m_thread.joinable()) return true;
+  {
+    std::lock_guard lock(m_mutex);
+    m_accepting = false;
   }
+  // Wakes the loop's wait through the stop token's callback.
+  m_thread.request_stop();
+  {
+    std::unique_lock lock(m_mutex);
+    const auto finished = [this] { return m_finished; };
+    if (limit == std::chrono::milliseconds::max()) {
+      m_changed.wait(lock, finished);
+    } else if (!m_changed.wait_for(lock, limit, finished)) {
+      return false;
+    }
+  }
+  m_thread.join();
+  m_inFlight.store(0, std::memory_order_release);
   return true;
 }
 
 void UsbWorkerThread::Stop() {
-  if (!m_thread.joinable()) return;
-  if (!platform::PostThreadMessage(m_threadId, platform::WM_QUIT, 0, 0)) {
-    // Only a worker that never made its queue cannot be told; it has already left.
-  }
-  m_thread.join();
-  m_inFlight.store(0, std::memory_order_release);
+  StopWithin(std::chrono::milliseconds::max());
 }
 
-void UsbWorkerThread::Run() {
-  platform::ThreadMessage message;
-  platform::PeekMessage(&message, platform::PM_NOREMOVE);
-  m_threadId = platform::GetCurrentThreadId();
-  m_queueReady = platform::HasMessageQueue(m_threadId);
-  m_handshake.Set();
-  if (!m_queueReady) return;
-
-  while (platform::GetMessage(&message) > 0) {
-    if (message.message != WM_WRITE_BLOCKS) continue;  // the worker dispatches nothing else
+void UsbWorkerThread::Run(std::stop_token stop) {
+  std::unique_lock lock(m_mutex);
+  while (m_changed.wait(lock, stop, [this] { return m_pendingRequests > 0; })) {
+    --m_pendingRequests;
+    lock.unlock();
     // A closing view gets neither a new run nor the move after one: the move would re-arm the
     // timer or close a window that is going away.
-    if (!UpdateClosing()) {
+    if (!UpdateClosing() && !stop.stop_requested()) {
       const int result = m_step();
-      if (!UpdateClosing()) m_move(result);
+      if (!UpdateClosing() && !stop.stop_requested()) m_move(result);
     }
     m_inFlight.fetch_sub(1, std::memory_order_acq_rel);
+    lock.lock();
   }
+  // Requests still queued are dropped with the loop.
+  m_inFlight.fetch_sub(static_cast<int>(m_pendingRequests), std::memory_order_acq_rel);
+  m_pendingRequests = 0;
+  m_finished = true;
+  m_changed.notify_all();
 }

@@ -1,5 +1,6 @@
 // The real program asked to end (SIGTERM, as a desktop session ending does) at every phase of
-// the update, with and without a box open: it closes in order and exits with status 2 (no
+// the update, with and without a box open, even with a vendor call that never returns: it
+// closes without asking (also while the device is being written) and exits with status 2 (no
 // update; 0 only once the device has confirmed it), without a sanitizer report, and leaves its
 // working folder and the firmware file exactly as they were.
 #include <gmock/gmock.h>
@@ -182,6 +183,32 @@ TEST_F(CloseAtEveryPhaseTest, Phase4WithTheWorkersMessageBoxOpen) {
       << program.ErrorOutput().toStdString();
   CloseAndCheck(program, "phase4-worker-box");
   EXPECT_EQ(TraceLines("command=f601"), 2) << "block 1, then block 2 that failed; no restart";
+}
+
+// A block transfer that never returns: the close cannot wait for the worker, and the program
+// ends anyway, a few seconds later, as any close would.
+TEST_F(CloseAtEveryPhaseTest, Phase4WithATransferThatNeverReturns) {
+  WriteFirmware(4);
+  // Exchange 4 is the transfer of block 2.
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 4\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
+                        kPhaseTimeoutMs));
+  CloseAndCheck(program, "phase4-stuck-transfer");
+  EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("did not answer")));
+  EXPECT_EQ(TraceLines("command=f601"), 2);
+}
+
+// The device information read of phase 3 runs on the UI thread: stuck there, the program
+// cannot even see the request, and still ends.
+TEST_F(CloseAtEveryPhaseTest, Phase3WithADeviceReadThatNeverReturns) {
+  WriteFirmware(4);
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 1\n");
+  SpawnedProgram& program = StartProgram();
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f600") >= 1 || !program.Running(); },
+                        kPhaseTimeoutMs));
+  CloseAndCheck(program, "phase3-stuck-device-read");
+  EXPECT_FALSE(program.ErrorOutput().contains(kConfirmationBox));
 }
 
 TEST_F(CloseAtEveryPhaseTest, Phase5WithTheCompletionBoxOpen) {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
@@ -16,18 +17,23 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "app/app_settings.h"
 #include "app/fwu_updater_app.h"
 #include "app/fwu_updater_doc.h"
 #include "app_test_support.h"
 #include "folder_snapshot.h"
+#include "platform/connect_guard.h"
 #include "update/view/fw_updater_view.h"
 
 namespace {
@@ -301,6 +307,107 @@ TEST_F(MainFrameTest, NewOpenAndSaveWriteNoFileAnywhere) {
   PressAtFrameLevel(Qt::CTRL | Qt::Key_S);
   expectUntouched("new, then save");
   EXPECT_TRUE(m_frame->isVisible());
+}
+
+// The sequence writing a slow device: a firmware file of 16 blocks and a device that takes
+// half a second per block, the confirmation answered Yes, the close question as answers says.
+class CloseWhileWritingTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_workingFolder.isValid());
+    m_previousFolder = QDir::currentPath();
+    QFile firmware(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")));
+    ASSERT_TRUE(firmware.open(QIODevice::WriteOnly));
+    firmware.write(QByteArray(16 * 32768, 0x5A));
+    firmware.close();
+    QFile scenario(m_workingFolder.filePath(QStringLiteral("slow.scenario")));
+    ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
+    scenario.write("list 1 SCRIBOLANTE-X-1\nrate 65536\n");
+    scenario.close();
+    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+    ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
+    m_guardName = UniqueGuardName();
+    m_application = std::make_unique<CFWUpdaterApp>(m_guardName);
+    ASSERT_TRUE(m_application->InitInstance());
+    m_frame = m_application->mainFrame();
+    ASSERT_TRUE(WaitUntil([&] { return m_frame->view()->UpdateBeingWritten(); }));
+  }
+
+  void TearDown() override {
+    m_application.reset();
+    QDir::setCurrent(m_previousFolder);
+  }
+
+  int Position() const {
+    return m_frame->view()->findChild<QProgressBar*>(QStringLiteral("progress1001"))->value();
+  }
+
+  QTemporaryDir m_workingFolder;
+  QString m_previousFolder;
+  std::optional<ScopedEnvironment> m_scenario;
+  std::string m_guardName;
+  std::vector<QMessageBox::StandardButton> m_answers;  // for the close question, in turn
+  std::vector<bool> m_noWasDefault;
+  bool m_terminateOnQuestion = false;
+  BoxWatcher m_boxes{[this](QMessageBox& box) {
+    if (box.text() == QString::fromUtf8(kCloseWhileWritingQuestion) && m_terminateOnQuestion) {
+      m_application->OnTerminationRequested();
+    } else if (box.text() == QString::fromUtf8(kCloseWhileWritingQuestion)) {
+      QAbstractButton* no = box.button(QMessageBox::No);
+      m_noWasDefault.push_back(box.defaultButton() == no && box.escapeButton() == no);
+      const QMessageBox::StandardButton answer =
+          m_answers.empty() ? QMessageBox::No : m_answers.front();
+      if (!m_answers.empty()) m_answers.erase(m_answers.begin());
+      box.button(answer)->click();
+    } else if (QAbstractButton* yes = box.button(QMessageBox::Yes)) {
+      yes->click();  // the confirmation
+    } else {
+      box.escapeButton()->click();
+    }
+  }};
+  std::unique_ptr<CFWUpdaterApp> m_application;
+  CMainFrame* m_frame = nullptr;
+};
+
+TEST_F(CloseWhileWritingTest, AsksFirstAndNoKeepsTheUpdateAndTheGuard) {
+  m_answers = {QMessageBox::No, QMessageBox::No, QMessageBox::Yes};
+  m_frame->close();  // the close box, or Alt+F4
+  ASSERT_EQ(m_boxes.seen().size(), 2u);
+  const SeenBox& question = m_boxes.seen().back();
+  EXPECT_EQ(question.title, kTitle);
+  EXPECT_EQ(
+      question.text,
+      QStringLiteral("SCRIBOLANTE X をUpdate中です。\n今終了すると SCRIBOLANTE X が起動できなく"
+                     "なる可能性があります。\n終了しますか？"));
+  EXPECT_EQ(question.buttons, (QStringList{QStringLiteral("はい"), QStringLiteral("いいえ")}));
+  EXPECT_EQ(question.icon, QMessageBox::Warning);
+  EXPECT_EQ(m_noWasDefault, std::vector<bool>{true});
+  EXPECT_TRUE(m_frame->isVisible());
+  // The worker goes on writing.
+  const int position = Position();
+  EXPECT_TRUE(WaitUntil([&] { return Position() > position; }));
+
+  // Exit: a No leaves the guard held; a Yes releases it and closes.
+  m_application->OnAppExit();
+  EXPECT_TRUE(m_frame->isVisible());
+  EXPECT_TRUE(platform::IsConnectGuardHeld(m_guardName));
+  m_application->OnAppExit();
+  EXPECT_EQ(m_boxes.seen().size(), 4u);
+  EXPECT_FALSE(m_frame->isVisible());
+  EXPECT_FALSE(platform::IsConnectGuardHeld(m_guardName));
+}
+
+TEST_F(CloseWhileWritingTest, ATerminationRequestClosesWithoutAsking) {
+  m_application->OnTerminationRequested();
+  EXPECT_FALSE(m_frame->isVisible());
+  EXPECT_EQ(m_boxes.seen().size(), 1u) << "only the confirmation";
+}
+
+TEST_F(CloseWhileWritingTest, ATerminationRequestWhileAskingClosesAnyway) {
+  m_terminateOnQuestion = true;
+  m_frame->close();
+  EXPECT_EQ(m_boxes.seen().size(), 2u);
+  EXPECT_FALSE(m_frame->isVisible());
 }
 
 TEST(RecentFileListTest, KeepsFourEntriesMostRecentFirstWithoutRepeats) {

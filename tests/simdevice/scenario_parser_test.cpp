@@ -72,6 +72,8 @@ trace  /tmp/some folder/x.trace   # a path may hold blanks
 usb-ids 1 2 0xffff
 unplug 9
 unplug 12
+hang 40
+checksum-delay 1500
 )");
   EXPECT_EQ(scenario.NamesForScan(1), Names{});
   EXPECT_EQ(scenario.NamesForScan(2), Names{});
@@ -114,6 +116,8 @@ unplug 12
   EXPECT_EQ(scenario.productId, 2);
   EXPECT_EQ(scenario.extraId, 0xFFFF);
   EXPECT_EQ(scenario.unplugAt, (std::vector<std::uint64_t>{9, 12}));
+  EXPECT_EQ(scenario.hangAt, (std::vector<std::uint64_t>{40}));
+  EXPECT_EQ(scenario.checksumDelayMs, 1500u);
 }
 
 TEST(ScenarioParserTest, FactoryFailures) {
@@ -281,6 +285,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"unplug", 1, "wrong number of words for 'unplug': expected 'unplug <exchange>'"},
         BadLine{"unplug 0", 1, "exchange number 0 is out of range 1..4294967295"},
         BadLine{"unplug 3\nunplug 3", 2, "'unplug 3' is already set on line 1"},
+        BadLine{"hang", 1, "wrong number of words for 'hang': expected 'hang <exchange>'"},
+        BadLine{"hang 0", 1, "exchange number 0 is out of range 1..4294967295"},
+        BadLine{"hang 7\nhang 7", 2, "'hang 7' is already set on line 1"},
+        BadLine{"checksum-delay 3600001", 1, "checksum delay 3600001 is out of range 0..3600000"},
+        BadLine{"checksum-delay 5\nchecksum-delay 5", 2,
+                "'checksum-delay' is already set on line 1"},
         BadLine{"rate 1\nlist 1 \xff\xfe", 2, "not valid UTF-8 text"},
         BadLine{"list 1 \xc0\xaf", 1, "not valid UTF-8 text"},      // overlong '/'
         BadLine{"list 1 \xed\xa0\x80", 1, "not valid UTF-8 text"},  // a surrogate

@@ -13,8 +13,6 @@
 #include <thread>
 
 #include "fake_update_view.h"
-#include "platform/event.h"
-#include "platform/thread_message_queue.h"
 #include "sequence_harness.h"
 #include "update/update_state.h"
 
@@ -67,8 +65,8 @@ TEST_F(UpdateControllerTest, CreationSetsUpContextAndArmsTheFirstStepAt100ms) {
     EXPECT_EQ(UpdateContext->view, &view);
     EXPECT_NE(UpdateContext->deviceAgent, nullptr);
     EXPECT_EQ(UpdatePhase, 0u);
-    EXPECT_NE(controller.m_workerThreadId, 0u);
-    EXPECT_TRUE(platform::HasMessageQueue(controller.m_workerThreadId));
+    EXPECT_NE(controller.m_workerThreadId, std::thread::id());
+    EXPECT_NE(controller.m_workerThreadId, std::this_thread::get_id());
     EXPECT_EQ(view.Journal(), Strings{"arm:100"});
 
     RunSequence(controller, view, {.until = [&] { return !view.Ticks().empty(); }});
@@ -85,13 +83,13 @@ TEST_F(UpdateControllerTest, SuccessfulSequenceFollowsTheTimeline) {
   script.check = ScriptedResults({1, 1, 0});
   script.write = ScriptedResults({1, 1, 0});
   std::mutex seenMutex;
-  std::vector<platform::ThreadId> writerThreads;
+  std::vector<std::thread::id> writerThreads;
   std::atomic<int> armedDuringWrite{0};
   PhaseSteps steps = script.Steps();
   steps.writeFirmwareBlocks = [&, write = script.write.Step()] {
     if (view.Deadline()) ++armedDuringWrite;
     std::lock_guard lock(seenMutex);
-    writerThreads.push_back(platform::GetCurrentThreadId());
+    writerThreads.push_back(std::this_thread::get_id());
     return write();
   };
   ScopedPhaseSteps scoped(steps);
@@ -116,8 +114,8 @@ TEST_F(UpdateControllerTest, SuccessfulSequenceFollowsTheTimeline) {
   EXPECT_EQ(After(view.Journal(), "tick@2107:5"),
             (Strings{"stop", "stop", "log:End Application", "close"}));
   // The block writes ran on the worker, one per request, with the step timer stopped.
-  EXPECT_EQ(writerThreads, std::vector<platform::ThreadId>(3, controller.m_workerThreadId));
-  EXPECT_NE(controller.m_workerThreadId, platform::GetCurrentThreadId());
+  EXPECT_EQ(writerThreads, std::vector<std::thread::id>(3, controller.m_workerThreadId));
+  EXPECT_NE(controller.m_workerThreadId, std::this_thread::get_id());
   EXPECT_EQ(armedDuringWrite.load(), 0);
 }
 
@@ -295,42 +293,44 @@ TEST_F(UpdateControllerTest, TicksOfOtherTimersRunNothing) {
 
 TEST_F(UpdateControllerTest, ATickDuringAWorkerRunRunsNothing) {
   FakeUpdateView view;
-  platform::Event entered, release;
+  std::atomic<bool> entered{false}, release{false};
   Script script;
   PhaseSteps steps = script.Steps();
   steps.writeFirmwareBlocks = [&] {
-    entered.Set();
-    release.Wait();
+    entered = true;
+    release.wait(false);
     return 0;
   };
   ScopedPhaseSteps scoped(steps);
   UpdateController controller(view);
   ASSERT_TRUE(controller.OnCreate());
-  RunSequence(controller, view, {.until = [&] { return entered.IsSet(); }});
-  ASSERT_TRUE(entered.IsSet());
+  RunSequence(controller, view, {.until = [&] { return entered.load(); }});
+  ASSERT_TRUE(entered.load());
   const Strings before = view.Journal();
   controller.OnTimer(STEP_TIMER_ID);  // as if a stale tick arrived
   EXPECT_EQ(view.Journal(), before);
-  release.Set();
+  release = true;
+  release.notify_all();
   EXPECT_EQ(RunSequence(controller, view), RunEnd::Closed);
   EXPECT_EQ(script.confirm.Calls(), 1);
 }
 
-std::thread FailToStart(std::function<void()>) {
+std::jthread FailToStart(std::function<void(std::stop_token)>) {
   throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
 }
 
 TEST_F(UpdateControllerTest, WorkerThatCannotBeCreatedEndsTheApplication) {
   for (const UpdateController::ThreadStarter& starter :
        {UpdateController::ThreadStarter(&FailToStart),
-        UpdateController::ThreadStarter([](std::function<void()>) { return std::thread(); })}) {
+        UpdateController::ThreadStarter(
+            [](std::function<void(std::stop_token)>) { return std::jthread(); })}) {
     FakeUpdateView view;
     Script script;
     ScopedPhaseSteps steps(script.Steps());
     UpdateController::SetThreadStarterForTesting(starter);
     UpdateController controller(view);
     EXPECT_FALSE(controller.OnCreate());
-    EXPECT_EQ(controller.m_workerThreadId, 0u);
+    EXPECT_EQ(controller.m_workerThreadId, std::thread::id());
     const auto boxes = view.MessageBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "作業用スレッドを作成できませんでした。\nアプリを終了します。");
@@ -362,12 +362,12 @@ TEST_F(UpdateControllerTest, BlockWriteWithoutWorkerEndsInsteadOfStalling) {
 // makes no move, the thread is joined and the view can go at once.
 TEST_F(UpdateControllerTest, ClosingDuringABlockWriteRunJoinsWithoutTouchingTheView) {
   auto view = std::make_unique<FakeUpdateView>();
-  platform::Event entered;
+  std::atomic<bool> entered{false};
   std::atomic<bool> sawClosing{false};
   Script script;
   PhaseSteps steps = script.Steps();
   steps.writeFirmwareBlocks = [&] {
-    entered.Set();
+    entered = true;
     // Like a run between two blocks: it looks at the flag after each one.
     for (int block = 0; block < 10000 && !UpdateClosing(); ++block) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -378,8 +378,8 @@ TEST_F(UpdateControllerTest, ClosingDuringABlockWriteRunJoinsWithoutTouchingTheV
   ScopedPhaseSteps scoped(steps);
   UpdateController controller(*view);
   ASSERT_TRUE(controller.OnCreate());
-  RunSequence(controller, *view, {.until = [&] { return entered.IsSet(); }});
-  ASSERT_TRUE(entered.IsSet());
+  RunSequence(controller, *view, {.until = [&] { return entered.load(); }});
+  ASSERT_TRUE(entered.load());
 
   view->BeginClosing();
   controller.Shutdown();
@@ -436,11 +436,10 @@ TEST_F(UpdateControllerTest, ClosingWhileIdleStopsFurtherSteps) {
   UpdateController controller(view);
   ASSERT_TRUE(controller.OnCreate());
   RunSequence(controller, view, {.until = [&] { return script.check.Calls() == 2; }});
-  const platform::ThreadId worker = controller.m_workerThreadId;
 
   view.BeginClosing();
   controller.Shutdown();
-  EXPECT_FALSE(platform::HasMessageQueue(worker));
+  EXPECT_FALSE(controller.BlockWriteInFlight());
   controller.OnTimer(STEP_TIMER_ID);
   EXPECT_EQ(script.check.Calls(), 2);
 }

@@ -20,6 +20,7 @@
 #include <optional>
 
 #include "platform/test_switches.h"
+#include "update/update_state.h"
 #include "update/view/view_message_box.h"
 
 namespace {
@@ -165,15 +166,16 @@ void CFWUpdaterView::SetContextMenu(QMenu* menu) {
   m_contextMenu = menu;
 }
 
-void CFWUpdaterView::BeginClose() {
-  if (m_closing) return;
+bool CFWUpdaterView::BeginClose() {
+  if (m_closing) return m_workerStopped;
   m_closing = true;
   m_stepTimer->stop();
-  // From here on the worker gets its answers at once, so joining it below cannot wait on
+  // From here on the worker gets its answers at once, so waiting for it below cannot wait on
   // the UI thread; a box it is waiting for is dismissed.
   m_relay.Close();
   if (m_openBox) m_openBox->reject();
-  m_controller.Shutdown();
+  m_workerStopped = m_controller.ShutdownWithin(kWorkerStopLimit);
+  return m_workerStopped;
 }
 
 void CFWUpdaterView::AddLogLine(const std::string& line, bool scrollToEnd) {
@@ -310,6 +312,13 @@ void CFWUpdaterView::CloseMainWindow() {
 }
 
 void CFWUpdaterView::OnStepTimerTick() {
+  // The block writes are over (or have not begun): the worker's last position is shown and
+  // painted before the next phase runs, as that phase may hold the UI thread in a device call
+  // (the checksum confirmation) for a while. During the writes the bar may skip positions.
+  if (m_progressUpdatePending.load() && !m_controller.BlockWriteInFlight() && UpdatePhase != 4) {
+    ShowPendingProgress();
+    m_progress->repaint();
+  }
   m_controller.OnTimer(STEP_TIMER_ID);
 }
 

@@ -31,7 +31,10 @@ class QTimer;
 //
 // Teardown: BeginClose (from the main window's close, or the destructor) first closes the
 // relay, so the worker's pending and later calls return at once and an open box is
-// dismissed, and only then joins the worker through the controller's Shutdown.
+// dismissed, and only then waits for the worker through the controller, for at most
+// kWorkerStopLimit. A worker still inside a vendor call after that is left running; the
+// owner must then end the process without destroying the view (the destructor would wait for
+// the worker without a limit).
 class CFWUpdaterView : public QWidget, public UpdateView {
   Q_OBJECT
 
@@ -55,8 +58,16 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   void SetContextMenu(QMenu* menu);
 
   // The window is closing: stops the step timer, makes every worker call return at once,
-  // dismisses an open box, then joins the worker. Idempotent; UI thread only.
-  void BeginClose();
+  // dismisses an open box, then waits at most kWorkerStopLimit for the worker to end. True
+  // when it has ended; false when it is stuck in a vendor call (see Teardown above).
+  // Idempotent (a later call answers as the first did); UI thread only.
+  bool BeginClose();
+
+  // True while the sequence is writing the device (phases 4 and 5), when closing could
+  // leave it half-written. UI thread.
+  bool UpdateBeingWritten() const { return m_controller.UpdateBeingWritten(); }
+  // True once the sequence has made its end (and asked the main window to close). UI thread.
+  bool SequenceEnded() const { return m_controller.Ended(); }
 
   // The form's size in pixels: 263 x 180 dialog units of the form font.
   QSize formSize() const;
@@ -114,7 +125,8 @@ class CFWUpdaterView : public QWidget, public UpdateView {
   QPointer<QMenu> m_contextMenu;
   // The box the view is showing, so that closing can dismiss it.
   QPointer<QMessageBox> m_openBox;
-  bool m_closing = false;  // UI thread only
+  bool m_closing = false;        // UI thread only
+  bool m_workerStopped = false;  // UI thread only: what BeginClose found
   // The bar's position and range as last set, so that the worker's progress read needs no
   // round trip to the UI thread and its progress write need not wait for the repaint. Only
   // the sequence changes the bar, one thread at a time (the step hand-overs order them), so

@@ -1,10 +1,12 @@
 // Whole updates in the real view, offscreen, with real timers, the real workflow and our
-// simulated GPlusUSBLibEx.so beside the test program: a good device, a declined update, and
-// a window closed in the middle of the block writes.
+// simulated GPlusUSBLibEx.so beside the test program: a good device, one slow to confirm the
+// checksum, a declined update, and a window closed in the middle of the block writes.
 #include <gtest/gtest.h>
 
+#include <QEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -34,6 +36,22 @@ std::vector<char> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// Notes the value a progress bar had at its latest paint.
+class PaintRecorder : public QObject {
+ public:
+  explicit PaintRecorder(QProgressBar* bar) : m_bar(bar) { bar->installEventFilter(this); }
+  int last = -1;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == m_bar && event->type() == QEvent::Paint) last = m_bar->value();
+    return false;
+  }
+
+ private:
+  QProgressBar* m_bar;
+};
 
 class EndToEndTest : public testing::Test {
  protected:
@@ -123,6 +141,36 @@ TEST_F(EndToEndTest, GoodDeviceIsUpdatedAndTheWindowCloses) {
   EXPECT_EQ(driver.seen()[1].text, kCompleteText);
   EXPECT_EQ(driver.seen()[1].title, QStringLiteral("SCRIBOLANTE X FW Updater"));
   EXPECT_EQ(ReadFile(imagePath), image) << "the firmware file is never changed";
+}
+
+// A device that takes a while to confirm the checksum: the last block's position (9800, the
+// cap) is on screen, painted, before the confirmation starts, not skipped for 10000 later.
+TEST_F(EndToEndTest, TheLastBlocksPositionIsPaintedBeforeTheChecksumConfirmation) {
+  WriteImage(16 * 32 * 1024);
+  UseScenario("list 1 SCRIBOLANTE-X-1\nchecksum-delay 300\n");
+  Start();
+  auto* bar = view->findChild<QProgressBar*>(QStringLiteral("progress1001"));
+  auto* log = view->findChild<QListWidget*>(QStringLiteral("operationLog1009"));
+  ASSERT_TRUE(bar && log);
+  PaintRecorder painted(bar);
+  int paintedWhenConfirming = -1;
+  QObject::connect(log->model(), &QAbstractItemModel::rowsInserted,
+                   [&](const QModelIndex&, int first, int) {
+                     if (log->item(first)->text() == QStringLiteral("Confirming checksum.")) {
+                       paintedWhenConfirming = painted.last;
+                     }
+                   });
+  BoxDriver driver([](QMessageBox& box) {
+    if (box.text() == kConfirmText) {
+      ClickButton(box, QString::fromUtf8("はい"));
+    } else {
+      box.defaultButton()->click();
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000))
+      << LogLines().join("|").toStdString();
+  EXPECT_EQ(paintedWhenConfirming, 9800);
+  EXPECT_EQ(bar->value(), 10000);
 }
 
 TEST_F(EndToEndTest, DecliningEndsTheApplicationWithoutWriting) {
