@@ -108,6 +108,11 @@ TEST_F(StartUpTest, RunAnswersTwoWhenDeclinedAndZeroOnlyAfterAConfirmedUpdate) {
   file.write(QByteArray(65536, '\x5A'));
   file.close();
   SetFirmwareSource({firmware.path().toStdString(), ""});
+  QFile scenario(firmware.filePath(QStringLiteral("device.scenario")));
+  ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
+  scenario.write("list 1 SCRIBOLANTE-X-1\n");
+  scenario.close();
+  ScopedEnvironment device("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
 
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
     SCOPED_TRACE(answer == QMessageBox::Yes ? "accepted" : "declined");
