@@ -21,7 +21,9 @@ targets=(firmware_name_fuzz firmware_image_fuzz device_replies_fuzz device_agent
 
 "$root/scripts/install-deps.sh"
 
+# Line tables (-g1) are all a finding's stack needs, at a fraction of the compile time.
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   -DFWU_FUZZ=ON -DFWU_BUILD_TESTS=OFF -DFWU_BUILD_BENCHMARKS=OFF >/dev/null
 ninja -C "$build" "${targets[@]}"
 
