@@ -24,6 +24,17 @@ const QString kCompleteText =
 const QString kCancelledText =
     QString::fromUtf8("SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。");
 
+// Answers the update question with the given button and every other box with its default.
+BoxDriver::Handler AnswerConfirmation(const QString& button) {
+  return [button](QMessageBox& box) {
+    if (box.text() == kConfirmText) {
+      ClickButton(box, button);
+    } else {
+      box.defaultButton()->click();
+    }
+  };
+}
+
 std::vector<char> ImageBytes(std::size_t size) {
   std::vector<char> bytes(size);
   for (std::size_t index = 0; index < size; ++index) {
@@ -116,13 +127,7 @@ TEST_F(EndToEndTest, GoodDeviceIsUpdatedAndTheWindowCloses) {
   WriteImage(64 * 1024);
   UseScenario("list 1 SCRIBOLANTE-X-1\n");
   Start();
-  BoxDriver driver([](QMessageBox& box) {
-    if (box.text() == kConfirmText) {
-      ClickButton(box, QString::fromUtf8("はい"));
-    } else {
-      box.defaultButton()->click();
-    }
-  });
+  BoxDriver driver(AnswerConfirmation(QString::fromUtf8("はい")));
   ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000))
       << LogLines().join("|").toStdString();
 
@@ -160,13 +165,7 @@ TEST_F(EndToEndTest, TheLastBlocksPositionIsPaintedBeforeTheChecksumConfirmation
                        paintedWhenConfirming = painted.last;
                      }
                    });
-  BoxDriver driver([](QMessageBox& box) {
-    if (box.text() == kConfirmText) {
-      ClickButton(box, QString::fromUtf8("はい"));
-    } else {
-      box.defaultButton()->click();
-    }
-  });
+  BoxDriver driver(AnswerConfirmation(QString::fromUtf8("はい")));
   ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000))
       << LogLines().join("|").toStdString();
   EXPECT_EQ(paintedWhenConfirming, 9800);
@@ -177,13 +176,7 @@ TEST_F(EndToEndTest, DecliningEndsTheApplicationWithoutWriting) {
   WriteImage(64 * 1024);
   UseScenario("list 1 SCRIBOLANTE-X-1\n");
   Start();
-  BoxDriver driver([](QMessageBox& box) {
-    if (box.text() == kConfirmText) {
-      ClickButton(box, QString::fromUtf8("いいえ"));
-    } else {
-      box.defaultButton()->click();
-    }
-  });
+  BoxDriver driver(AnswerConfirmation(QString::fromUtf8("いいえ")));
   ASSERT_TRUE(WaitUntil([&] { return !view->isVisible(); }, 60000));
   ASSERT_EQ(driver.seen().size(), 2u);
   EXPECT_EQ(driver.seen()[1].text, kCancelledText);
