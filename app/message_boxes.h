@@ -1,5 +1,5 @@
 // The application shell's own message boxes and the presenter of ownerless boxes for the
-// layers below it, both built like the view's boxes (Windows-style types and answers).
+// layers below it, both built like the view's boxes (MB_ box types, ID answers).
 #pragma once
 
 #include <string>

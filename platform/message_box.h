@@ -6,7 +6,7 @@
 
 namespace platform {
 
-// Shows a modal box with text, caption and a Windows-style type (button and icon bits) and
+// Shows a modal box with text, caption and an MB_ type (button and icon bits) and
 // returns the button pressed (IDOK and so on). Runs on the calling thread.
 using OwnerlessMessageBoxFunction = int (*)(const std::string& text, const std::string& caption,
                                             unsigned type);

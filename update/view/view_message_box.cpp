@@ -1,4 +1,5 @@
-// Windows-style message boxes over QMessageBox, and the hook that relabels OK and Cancel.
+// Message boxes with MB_ types and ID answers over QMessageBox, and the hook that relabels
+// OK and Cancel.
 #include "update/view/view_message_box.h"
 
 #include <QAbstractButton>

@@ -1,4 +1,4 @@
-// The view's modal message boxes: Windows-style box types and answers over QMessageBox, and
+// The view's modal message boxes: MB_ box types and ID answers over QMessageBox, and
 // RenameButtonsHook, which relabels the OK and Cancel buttons of one box as it appears.
 #pragma once
 
