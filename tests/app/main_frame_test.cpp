@@ -42,6 +42,12 @@ using test_support::FolderSnapshot;
 
 const QString kTitle = QStringLiteral("SCRIBOLANTE X FW Updater");
 
+// Writes a whole file (the firmware or a scenario of the test); false if it could not.
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 class MainFrameTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -49,15 +55,11 @@ class MainFrameTest : public testing::Test {
     // without a word, so no box of its own takes the focus while keys are pressed.
     ASSERT_TRUE(m_workingFolder.isValid());
     m_previousFolder = QDir::currentPath();
-    QFile firmware(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")));
-    ASSERT_TRUE(firmware.open(QIODevice::WriteOnly));
-    firmware.write(QByteArray(1024, 0x5A));
-    firmware.close();
-    QFile scenario(m_workingFolder.filePath(QStringLiteral("nothing-connected.scenario")));
-    ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
-    scenario.write("list 1\n");
-    scenario.close();
-    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+    ASSERT_TRUE(WriteFile(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")),
+                          QByteArray(1024, 0x5A)));
+    const QString scenario = m_workingFolder.filePath(QStringLiteral("nothing-connected.scenario"));
+    ASSERT_TRUE(WriteFile(scenario, "list 1\n"));
+    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.toStdString());
     ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
 
     m_application = std::make_unique<CFWUpdaterApp>(UniqueGuardName());
@@ -316,15 +318,11 @@ class CloseWhileWritingTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(m_workingFolder.isValid());
     m_previousFolder = QDir::currentPath();
-    QFile firmware(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")));
-    ASSERT_TRUE(firmware.open(QIODevice::WriteOnly));
-    firmware.write(QByteArray(16 * 32768, 0x5A));
-    firmware.close();
-    QFile scenario(m_workingFolder.filePath(QStringLiteral("slow.scenario")));
-    ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
-    scenario.write("list 1 SCRIBOLANTE-X-1\nrate 65536\n");
-    scenario.close();
-    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+    ASSERT_TRUE(WriteFile(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")),
+                          QByteArray(16 * 32768, 0x5A)));
+    const QString scenario = m_workingFolder.filePath(QStringLiteral("slow.scenario"));
+    ASSERT_TRUE(WriteFile(scenario, "list 1 SCRIBOLANTE-X-1\nrate 65536\n"));
+    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.toStdString());
     ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
     m_guardName = UniqueGuardName();
     m_application = std::make_unique<CFWUpdaterApp>(m_guardName);
