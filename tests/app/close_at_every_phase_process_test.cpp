@@ -32,11 +32,8 @@ const QString kNotFoundBox =
 const QString kConnecting = QStringLiteral("[log] USB Connecting...");
 const QString kNormalModeBox =
     QStringLiteral("[message box] 本体のバージョンが最新でないため接続ができません。");
-const QString kConfirmationBox = QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？");
 const QString kCommunicationBox =
     QStringLiteral("[message box] SCRIBOLANTE X との通信に異常が発生しました。");
-const QString kCompletionBox =
-    QStringLiteral("[message box] SCRIBOLANTE X のUpdateが完了しました。 アプリを終了します。");
 const QString kConfirmingChecksum = QStringLiteral("[log] Confirming checksum.");
 
 // Reaching a phase may take the normal-mode box's thirty one-second polls, in a sanitizer

@@ -59,8 +59,7 @@ TEST_F(LibrarySearchProcessTest, DecoysInTheWorkingFolderAndOnTheLibraryPathAreN
   SpawnedProgram& program =
       Start({{"LD_LIBRARY_PATH", searchFolder.string()}, {"FWU_DECOY_MARKER", marker.string()}});
   // The real library answered: the device was found, opened and asked for its version.
-  ASSERT_TRUE(program.WaitForOutput(
-      QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？"), 90000))
+  ASSERT_TRUE(program.WaitForOutput(kConfirmationBox, 90000))
       << program.ErrorOutput().toStdString();
   EXPECT_GE(TraceLines("factory version=1 result=0"), 1);
 

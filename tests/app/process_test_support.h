@@ -17,6 +17,13 @@
 // How long a program may take to end once asked before the test calls it hung.
 inline constexpr int kHangTimeoutMs = 30000;
 
+// The lines the program echoes (FWU_ECHO_UI) as it shows the update question and the
+// completion message.
+inline const QString kConfirmationBox =
+    QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？");
+inline const QString kCompletionBox =
+    QStringLiteral("[message box] SCRIBOLANTE X のUpdateが完了しました。 アプリを終了します。");
+
 // Fails the test if standard error holds a sanitizer's report.
 void ExpectNoSanitizerReport(const std::string& errors);
 

@@ -19,8 +19,6 @@
 
 namespace {
 
-const QString kConfirmationBox = QStringLiteral("[message box] SCRIBOLANTE X をUpdateしますか？");
-const QString kCompletionBox = QStringLiteral("[message box] SCRIBOLANTE X のUpdateが完了しました。");
 // How the refusal of a second copy reads when its box is answered without being shown.
 const QString kRefusal = QStringLiteral("[複数起動検知]");
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "fake_update_view.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
@@ -18,16 +19,6 @@
 
 namespace {
 
-const std::string kConnectFailed = "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
-const std::string kNoDevice = "SCRIBOLANTE X と接続できませんでした。";
-const std::string kSeveralDevices =
-    "SCRIBOLANTE X が2台以上接続されています。\n"
-    "1台になるように他のSCRIBOLANTE X を切断してアプリを再起動してください。\n"
-    "アプリを終了します。";
-const std::string kNormalMode =
-    "本体のバージョンが最新でないため接続ができません。\n"
-    "本体のバージョンを1.1に更新してください。\n"
-    "https://support.veldra.co.jp/stationery/scribolantex/support.html";
 
 // The friendly-name comparison alone, over a scripted list.
 struct NameCase {
@@ -135,7 +126,7 @@ TEST_F(ConnectionPoll, NoDeviceGivesUpSilentlyAtTheLimitAndCountsAgain) {
   EXPECT_EQ(ConnectionPollCount, 0u);
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
   const MessageBoxRecord box = m_view.MessageBoxes()[0];
-  EXPECT_EQ(box.text, kNoDevice);
+  EXPECT_EQ(box.text, kNoDeviceText);
   EXPECT_EQ(box.caption, std::nullopt);
   EXPECT_EQ(box.type, MB_OK);
   EXPECT_TRUE(m_view.LogTexts().empty());
@@ -163,16 +154,16 @@ TEST_F(ConnectionPoll, NormalModeDeviceIsExplainedEveryThirtyPollsWhicheverButto
   const std::vector<MessageBoxRecord> boxes = m_view.MessageBoxes();
   ASSERT_EQ(boxes.size(), 6u);
   for (int index = 0; index < 5; ++index) {
-    EXPECT_EQ(boxes[index].text, kNormalMode);
+    EXPECT_EQ(boxes[index].text, kNormalModeText);
     EXPECT_EQ(boxes[index].caption, std::optional<std::string>(""));
     EXPECT_EQ(boxes[index].type, MB_OKCANCEL);
     EXPECT_TRUE(boxes[index].relabelled);
   }
-  EXPECT_EQ(boxes[5].text, kNoDevice);
+  EXPECT_EQ(boxes[5].text, kNoDeviceText);
   EXPECT_FALSE(boxes[5].relabelled);
   // "移動" (IDOK) opened the page at polls 30 and 120; "キャンセル" only went on polling.
   EXPECT_EQ(m_opener.Opened(), (std::vector<std::string>(2, SUPPORT_PAGE_URL)));
-  EXPECT_EQ(std::string(SUPPORT_PAGE_URL), kNormalMode.substr(kNormalMode.rfind('\n') + 1));
+  EXPECT_EQ(std::string(SUPPORT_PAGE_URL), kNormalModeText.substr(kNormalModeText.rfind('\n') + 1));
   EXPECT_EQ(m_normalModeList.Calls(), 5);
 }
 
@@ -181,7 +172,7 @@ TEST_F(ConnectionPoll, TwoDevicesEndWithoutOpeningEither) {
   Use("devices 1 2");
   EXPECT_EQ(Poll(1), std::vector<int>{kPhaseEnd});
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kSeveralDevices);
+  EXPECT_EQ(m_view.MessageBoxes()[0].text, kSeveralDevicesText);
   EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
   EXPECT_TRUE(m_view.LogTexts().empty());
   const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
@@ -227,7 +218,7 @@ TEST_F(ConnectionPoll, AFailingFactoryEndsWithTheConnectFailedMessage) {
   Use("fail factory 5");
   EXPECT_EQ(Poll(1), std::vector<int>{kPhaseEnd});
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailed);
+  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
   EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
   EXPECT_EQ(m_view.MessageBoxes()[0].type, MB_OK);
 }
@@ -237,7 +228,7 @@ TEST_F(ConnectionPoll, AFailingEnumerationEndsWithTheConnectFailedMessage) {
   Use("list 1\nfail enumerate 3");
   EXPECT_EQ(Poll(5), (std::vector<int>{kPhaseWait, kPhaseWait, kPhaseEnd}));
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailed);
+  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
 }
 
 TEST_F(ConnectionPoll, AMissingLibraryWarnsThenEnds) {
@@ -250,7 +241,7 @@ TEST_F(ConnectionPoll, AMissingLibraryWarnsThenEnds) {
   EXPECT_EQ(answers, std::vector<int>{kPhaseEnd});
   EXPECT_EQ(ownerless.Texts().size(), 1u);
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailed);
+  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 
 namespace {
 
-const std::string kFirmwareName = "SC5_Firmware_v2.7.bin";
 constexpr std::uint32_t kBlocks = 3;
 // Exchanges of one pass over three blocks: 1 device information, 2n block n, 2n + 1 its
 // status, 8 the checksum confirmation.
@@ -25,7 +24,7 @@ class FaultMatrix : public UpdateRunTest {
   // confirm the image.
   std::vector<std::uint8_t> WriteThreeBlockFirmware() {
     std::vector<std::uint8_t> file = PatternedFirmware(kBlocks * FW_BLOCK_SIZE);
-    WriteFirmware(kFirmwareName, file);
+    WriteFirmware("SC5_Firmware_v2.7.bin", file);
     return file;
   }
 

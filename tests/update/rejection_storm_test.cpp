@@ -18,12 +18,6 @@ std::vector<std::uint32_t> Blocks(
   return blocks;
 }
 
-std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t last) {
-  std::vector<std::uint32_t> blocks;
-  for (std::uint32_t block = first; block <= last; ++block) blocks.push_back(block);
-  return blocks;
-}
-
 std::vector<std::uint32_t> Joined(std::vector<std::uint32_t> first,
                                   const std::vector<std::uint32_t>& second) {
   first.insert(first.end(), second.begin(), second.end());
@@ -88,7 +82,7 @@ TEST_F(RejectionStorm, RejectionsSpanningWorkerRunsAreCountedTogether) {
   Start("reject 32 times 10");
   ASSERT_EQ(Run(), RunEnd::Closed) << TraceText();
   EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCompleteText}));
-  EXPECT_EQ(WrittenBlocks(Transfers()), Joined(Range(1, 31), Blocks({{32, 11}, {33, 1}})));
+  EXPECT_EQ(WrittenBlocks(Transfers()), Joined(BlockRange(1, 31), Blocks({{32, 11}, {33, 1}})));
   EXPECT_EQ(TicksInPhase(m_view, 4).size(), 1u + 10 + 1);
 }
 
@@ -97,7 +91,7 @@ TEST_F(RejectionStorm, TheEleventhRejectionFailsEvenWhenEachEndsAWorkerRun) {
   Start("reject 32 times 11");
   ASSERT_EQ(Run([&] { return Restarts() == 1; }), RunEnd::UntilMet) << TraceText();
   EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kUpdateErrorText}));
-  EXPECT_EQ(WrittenBlocks(Transfers()), Joined(Range(1, 31), Blocks({{32, 11}})));
+  EXPECT_EQ(WrittenBlocks(Transfers()), Joined(BlockRange(1, 31), Blocks({{32, 11}})));
   EXPECT_EQ(TicksInPhase(m_view, 4).size(), 1u + 10 + 1);
 }
 

@@ -125,6 +125,12 @@ std::vector<std::uint32_t> WrittenBlocks(const std::vector<TraceTransfer>& trans
   return blocks;
 }
 
+std::vector<std::uint32_t> BlockRange(std::uint32_t first, std::uint32_t last) {
+  std::vector<std::uint32_t> blocks;
+  for (std::uint32_t block = first; block <= last; ++block) blocks.push_back(block);
+  return blocks;
+}
+
 ScopedConnectionServices::ScopedConnectionServices(platform::PresentDeviceList& list,
                                                    platform::UrlOpener& opener) {
   SetPresentDeviceList(&list);

@@ -51,6 +51,8 @@ class ScopedScenario {
 
 // The block numbers of the WriteBlock transfers, in order.
 std::vector<std::uint32_t> WrittenBlocks(const std::vector<TraceTransfer>& transfers);
+// The block numbers first to last, in order.
+std::vector<std::uint32_t> BlockRange(std::uint32_t first, std::uint32_t last);
 
 class ScriptedDeviceList : public platform::PresentDeviceList {
  public:

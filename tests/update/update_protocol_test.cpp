@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <numeric>
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "fake_update_view.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
@@ -21,16 +21,6 @@
 
 namespace {
 
-const std::string kNoMemory = "メモリを確保できませんでした。\nアプリを終了します。";
-const std::string kCommunication = "SCRIBOLANTE X との通信に異常が発生しました。";
-const std::string kNotUpdateMode =
-    "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
-    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。";
-const std::string kConfirmUpdate = "SCRIBOLANTE X をUpdateしますか？";
-const std::string kCancelled = "SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。";
-const std::string kTooManyRejections = "SCRIBOLANTE X のUpdate中に異常が発生しました。";
-const std::string kComplete = "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
-const std::string kFailed = "SCRIBOLANTE X のUpdateに失敗しました。";
 
 constexpr std::uint16_t kWriteBlockOp = 0xF601;
 constexpr std::uint16_t kBlockStatusOp = 0xF602;
@@ -46,12 +36,6 @@ void LoadImage(std::uint32_t blockCount, std::uint32_t tailBytes = 0) {
   firmwareImage.crc = Crc16(firmwareImage.data.data(), firmwareImage.size);
   firmwareImage.blockCount = blockCount;
   transferCursor = TransferCursor{};
-}
-
-std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t last) {
-  std::vector<std::uint32_t> numbers(last - first + 1);
-  std::iota(numbers.begin(), numbers.end(), first);
-  return numbers;
 }
 
 std::vector<std::uint32_t> Concatenate(std::initializer_list<std::vector<std::uint32_t>> parts) {
@@ -116,7 +100,7 @@ TEST_F(UpdateProtocol, DeviceVersionIsShownUnsignedAndYesGoesOn) {
     EXPECT_EQ(m_view.CurrentVersionTexts().back(), shown);
     const auto boxes = m_view.MessageBoxes();
     ASSERT_EQ(boxes.size(), boxesBefore + 1);
-    EXPECT_EQ(boxes.back().text, kConfirmUpdate);
+    EXPECT_EQ(boxes.back().text, kConfirmUpdateText);
     EXPECT_EQ(boxes.back().caption, std::optional<std::string>("確認"));
     EXPECT_EQ(boxes.back().type, MB_YESNO);
     const auto transfers = m_scenario->Transfers();
@@ -132,7 +116,7 @@ TEST_F(UpdateProtocol, NoAtTheConfirmationEndsWithoutWriting) {
   Connect("info version 1 1");
   LoadImage(4);
   EXPECT_EQ(QueryDeviceInfo(), kPhaseEnd);
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kConfirmUpdate, kCancelled}));
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kConfirmUpdateText, kCancelledText}));
   EXPECT_EQ(m_view.MessageBoxes()[1].caption, std::nullopt);
   EXPECT_TRUE(WrittenBlocks(m_scenario->Transfers()).empty());
 }
@@ -145,7 +129,7 @@ TEST_F(UpdateProtocol, ADeviceNotInUpdateModeStartsOverWithoutAsking) {
     const std::size_t boxesBefore = m_view.MessageBoxes().size();
     EXPECT_EQ(QueryDeviceInfo(), kPhaseRestart);
     ASSERT_EQ(m_view.MessageBoxes().size(), boxesBefore + 1);
-    EXPECT_EQ(m_view.MessageBoxes().back().text, kNotUpdateMode);
+    EXPECT_EQ(m_view.MessageBoxes().back().text, kNotUpdateModeText);
     EXPECT_TRUE(m_view.CurrentVersionTexts().empty());
   }
 }
@@ -153,13 +137,13 @@ TEST_F(UpdateProtocol, ADeviceNotInUpdateModeStartsOverWithoutAsking) {
 TEST_F(UpdateProtocol, DeviceInformationThatFailsOrNeverArrivesIsNotTrusted) {
   Connect("fail transfer 1");
   EXPECT_EQ(QueryDeviceInfo(), kPhaseRestart);
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCommunication});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCommunicationText});
 
   // A reply that writes nothing leaves the status unknown: not taken as update mode.
   TearDown();
   Connect("short-reply 1 0");
   EXPECT_EQ(QueryDeviceInfo(), kPhaseRestart);
-  EXPECT_EQ(BoxTexts().back(), kNotUpdateMode);
+  EXPECT_EQ(BoxTexts().back(), kNotUpdateModeText);
   EXPECT_TRUE(m_view.CurrentVersionTexts().empty());
 }
 
@@ -178,7 +162,7 @@ TEST_F(UpdateProtocol, RunsYieldAtEveryMultipleOf32) {
     EXPECT_EQ(WriteRuns(), run.results);
     const auto blocks = WrittenBlocks(m_scenario->Transfers());
     EXPECT_EQ(blocks,
-              run.blockCount == 0 ? std::vector<std::uint32_t>{} : Range(1, run.blockCount));
+              run.blockCount == 0 ? std::vector<std::uint32_t>{} : BlockRange(1, run.blockCount));
   }
 }
 
@@ -222,7 +206,7 @@ TEST_F(UpdateProtocol, ARejectionNamingTheSameBlockWritesItAgain) {
   LoadImage(16);
   EXPECT_EQ(WriteRuns(), std::vector<int>{0});
   EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
-            Concatenate({Range(1, 5), {5, 5}, Range(6, 16)}));
+            Concatenate({BlockRange(1, 5), {5, 5}, BlockRange(6, 16)}));
   // The rewritten block's bytes and CRC are those of the first attempt.
   const auto transfers = m_scenario->Transfers();
   EXPECT_EQ(transfers[8].command, transfers[10].command);
@@ -237,7 +221,7 @@ TEST_F(UpdateProtocol, ARejectedBlock32EndsEveryAttemptsRun) {
   LoadImage(64);
   EXPECT_EQ(WriteRuns(), (std::vector<int>{1, 1, 1, 1, 0}));
   EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
-            Concatenate({Range(1, 31), {32, 32}, Range(32, 64)}));
+            Concatenate({BlockRange(1, 31), {32, 32}, BlockRange(32, 64)}));
 }
 
 TEST_F(UpdateProtocol, ARejectionNamingAnotherBlockStartsAgainFromBlock1) {
@@ -249,7 +233,7 @@ TEST_F(UpdateProtocol, ARejectionNamingAnotherBlockStartsAgainFromBlock1) {
     const std::size_t positionsBefore = m_view.ProgressPositions().size();
     m_view.SetProgressPosition(0);
     EXPECT_EQ(WriteRuns(), std::vector<int>{0});
-    EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), Concatenate({Range(1, 5), Range(1, 16)}));
+    EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), Concatenate({BlockRange(1, 5), BlockRange(1, 16)}));
     // The bar holds 2500 through the rejection, then moves back with block 1.
     std::vector<int> positions = m_view.ProgressPositions();
     positions.erase(positions.begin(), positions.begin() + positionsBefore + 1);
@@ -273,7 +257,7 @@ TEST_F(UpdateProtocol, TenRejectionsInARowAreToleratedTheEleventhFails) {
   EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
   EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
             Concatenate({{1, 2}, std::vector<std::uint32_t>(11, 3)}));
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kTooManyRejections});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kUpdateErrorText});
   EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
   EXPECT_EQ(m_view.ProgressPositions().size(), positionsBefore + 2);
   EXPECT_EQ(transferCursor.retryCount, FW_RETRY_LIMIT + 1);
@@ -286,7 +270,7 @@ TEST_F(UpdateProtocol, TheRejectionCountSpansRunsAndRestarts) {
   std::vector<int> expected(11, kPhaseWait);
   expected.push_back(kPhaseRestart);
   EXPECT_EQ(WriteRuns(), expected);
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kTooManyRejections});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kUpdateErrorText});
 
   // Block 1 rejected with another number: each rejection restarts, none clears the count.
   TearDown();
@@ -327,7 +311,7 @@ TEST_F(UpdateProtocol, AFailedTransferEndsTheRunWithTheCommunicationMessage) {
     const std::size_t boxesBefore = m_view.MessageBoxes().size();
     EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
     ASSERT_EQ(m_view.MessageBoxes().size(), boxesBefore + 1);
-    EXPECT_EQ(m_view.MessageBoxes().back().text, kCommunication);
+    EXPECT_EQ(m_view.MessageBoxes().back().text, kCommunicationText);
     // Nothing is repeated within the run.
     EXPECT_EQ(m_scenario->Transfers().size(), static_cast<std::size_t>(exchange));
   }
@@ -358,7 +342,7 @@ TEST_F(UpdateProtocol, AWindowClosingMidRunEndsItAtTheNextBlock) {
   ScopedUpdateContext context(view, m_agent.get());
   LoadImage(8);
   EXPECT_EQ(WriteFirmwareBlocks(), kPhaseWait);
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), Range(1, 3));
+  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), BlockRange(1, 3));
   EXPECT_EQ(transferCursor.nextBlock, 4u);
   EXPECT_TRUE(view.MessageBoxes().empty());
 }
@@ -369,7 +353,7 @@ TEST_F(UpdateProtocol, AnImageShorterThanItsBlockCountIsNeverReadPast) {
   firmwareImage.blockCount = 3;
   EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
   EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), (std::vector<std::uint32_t>{1, 2}));
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCommunication});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCommunicationText});
 }
 
 // --- phase 5 -------------------------------------------------------------------------------
@@ -382,7 +366,7 @@ TEST_F(UpdateProtocol, AConfirmedChecksumCompletesTheBarAndEnds) {
   EXPECT_EQ(m_view.ProgressPosition(), 10000);
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"USB Connected.", "Confirming checksum.",
                                                          "Update Complete."}));
-  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kComplete});
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCompleteText});
   const TraceTransfer confirm = m_scenario->Transfers().back();
   EXPECT_EQ(confirm.command, DeviceCommandBlock::ConfirmChecksum(firmwareImage.crc).bytes);
   EXPECT_EQ(confirm.direction, 0);
@@ -410,7 +394,7 @@ TEST_F(UpdateProtocol, ARefusedOrUnansweredChecksumFails) {
     EXPECT_EQ(ConfirmImageChecksum(), kPhaseRestart);
     ASSERT_EQ(m_view.MessageBoxes().size(), boxesBefore + 1);
     EXPECT_EQ(m_view.MessageBoxes().back().text,
-              scenario == "fail transfer 1" ? kCommunication : kFailed);
+              scenario == "fail transfer 1" ? kCommunicationText : kUpdateFailedText);
     EXPECT_EQ(m_view.ProgressPosition(), 9800);
     EXPECT_EQ(m_view.LogTexts().back(), "Confirming checksum.");
   }

@@ -14,25 +14,11 @@
 #include <vector>
 
 #include "fake_update_view.h"
+#include "expected_texts.h"
 #include "folder_snapshot.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
 #include "update/update_controller.h"
-
-// The texts the sequence shows, written out here so a changed message is caught.
-inline const std::string kConfirmUpdateText = "SCRIBOLANTE X をUpdateしますか？";
-inline const std::string kCompleteText =
-    "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
-inline const std::string kCommunicationText = "SCRIBOLANTE X との通信に異常が発生しました。";
-inline const std::string kUpdateErrorText = "SCRIBOLANTE X のUpdate中に異常が発生しました。";
-inline const std::string kUpdateFailedText = "SCRIBOLANTE X のUpdateに失敗しました。";
-inline const std::string kNotUpdateModeText =
-    "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
-    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。";
-inline const std::string kNoDeviceText = "SCRIBOLANTE X と接続できませんでした。";
-inline const std::string kConnectFailedText =
-    "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
-inline const std::string kUnreadableText = "バイナリファイルを読み込めませんでした。";
 
 // Bytes of a firmware file that differ from block to block.
 std::vector<std::uint8_t> PatternedFirmware(std::size_t size);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_texts.h"
 #include "fake_update_view.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
@@ -31,15 +32,6 @@
 namespace {
 
 const std::string kFirmwareName = "SC5_Firmware_v1.10.bin";
-const std::string kConfirmUpdate = "SCRIBOLANTE X をUpdateしますか？";
-const std::string kComplete = "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
-const std::string kCommunication = "SCRIBOLANTE X との通信に異常が発生しました。";
-const std::string kNoDevice = "SCRIBOLANTE X と接続できませんでした。";
-const std::string kConnectFailed = "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
-const std::string kSeveralDevices =
-    "SCRIBOLANTE X が2台以上接続されています。\n"
-    "1台になるように他のSCRIBOLANTE X を切断してアプリを再起動してください。\n"
-    "アプリを終了します。";
 
 std::vector<std::uint8_t> FirmwareBytes(std::size_t size) {
   std::vector<std::uint8_t> bytes(size);
@@ -150,7 +142,7 @@ TEST_F(WholeUpdate, WritesEveryBlockInOrderAndEndsAfterTheConfirmedChecksum) {
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
                                                          "USB Connected.", "Confirming checksum.",
                                                          "Update Complete.", "End Application"}));
-  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCompleteText}));
   EXPECT_EQ(m_view.TargetVersionTexts(), std::vector<std::string>{"1.10"});
   EXPECT_EQ(m_view.CurrentVersionTexts(), std::vector<std::string>{"1.0"});
   const std::vector<int> positions = m_view.ProgressPositions();
@@ -203,7 +195,7 @@ TEST_F(WholeUpdate, ClosedAtTheQuestionIsNotedAsClosed) {
   ScopedConnectionServices services(m_list, m_opener);
   m_folder.WriteFile(kFirmwareName, FirmwareBytes(2 * FW_BLOCK_SIZE));
   m_view.SetMessageBoxHandler([&](const MessageBoxRecord& box) {
-    if (box.text != kConfirmUpdate) return IDOK;
+    if (box.text != kConfirmUpdateText) return IDOK;
     m_view.BeginClosing();
     m_controller->Shutdown();
     return DismissedAnswer(box.type);
@@ -235,7 +227,7 @@ TEST_F(WholeUpdate, AHistoryThatCannotBeWrittenChangesNothing) {
   std::ofstream(m_state.path() / "scribolante-fw-updater") << "in the way";
   Start("");
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
-  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCompleteText}));
   EXPECT_EQ(UpdateExitStatus(), kExitUpdateCompleted);
   EXPECT_FALSE(HistoryAttemptOpen());
 }
@@ -246,7 +238,7 @@ TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksum) {
   m_folder.WriteFile(kFirmwareName, file);
   Start("checksum accept");
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
-  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdate, kComplete}));
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCompleteText}));
   ExpectCompletePass(m_scenario->Transfers(), file);
 }
 
@@ -260,7 +252,7 @@ TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
 
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
   EXPECT_EQ(BoxTexts(m_view),
-            (std::vector<std::string>{kConfirmUpdate, kCommunication, kConfirmUpdate, kComplete}));
+            (std::vector<std::string>{kConfirmUpdateText, kCommunicationText, kConfirmUpdateText, kCompleteText}));
   const auto transfers = m_scenario->Transfers();
   ASSERT_EQ(transfers.size(), 20u + 2 + 2 * 36);
   EXPECT_NE(transfers[19].result, 0);
@@ -271,7 +263,7 @@ TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
   ExpectCompletePass({transfers.begin() + 20, transfers.end()}, file);
   // One line per attempt: the failed one with its message, then the completed one.
   EXPECT_EQ(Outcomes(m_state.HistoryLines()),
-            (std::vector<std::string>{kCommunication, "completed"}));
+            (std::vector<std::string>{kCommunicationText, "completed"}));
   EXPECT_EQ(UpdateExitStatus(), kExitUpdateCompleted);
   const auto log = m_view.LogTexts();
   EXPECT_EQ(std::count(log.begin(), log.end(), "USB Connecting..."), 2);
@@ -299,7 +291,7 @@ void WholeUpdate::PollUntilTheSecondPass(ScriptedDeviceList& list, std::size_t n
     EXPECT_TRUE(boxes[index].relabelled);
     EXPECT_EQ(boxes[index].at, polls[30 * (index + 1) - 1].at);
   }
-  EXPECT_EQ(boxes.back().text, kNoDevice);
+  EXPECT_EQ(boxes.back().text, kNoDeviceText);
   EXPECT_EQ(boxes.back().at, polls[179].at);
   // "移動" is the relabelled box's default answer: the page was opened each time.
   EXPECT_EQ(m_opener.Opened().size(), normalModeBoxes);
@@ -343,7 +335,7 @@ TEST_F(WholeUpdate, TwoDevicesEndTheApplicationWithoutAnyTransfer) {
   m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
   Start("devices 1 2");
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
-  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kSeveralDevices});
+  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kSeveralDevicesText});
   EXPECT_EQ(m_view.LogTexts().back(), "End Application");
   EXPECT_TRUE(m_scenario->Transfers().empty());
   EXPECT_TRUE(m_opener.Opened().empty());
@@ -361,7 +353,7 @@ TEST_F(WholeUpdate, AMissingVendorLibraryWarnsAndEndsTheApplication) {
   usbLibraryLoader.SetLibraryPath(nullptr);
   EXPECT_EQ(end, RunEnd::Closed);
   EXPECT_EQ(ownerless.Texts().size(), 1u);
-  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kConnectFailed});
+  EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kConnectFailedText});
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
                                                          "End Application"}));
   EXPECT_EQ(UpdateExitStatus(), kExitNoUpdate);
