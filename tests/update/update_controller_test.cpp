@@ -178,7 +178,8 @@ TEST_P(UiPhaseResultTest, MakesTheMoveOfItsResult) {
   UpdateController controller(view);
   ASSERT_TRUE(controller.OnCreate());
 
-  RunSequence(controller, view, {.until = [&] { return byPhase[phase]->Calls() == 1; }});
+  ScriptedResults& stepped = *byPhase[phase];
+  RunSequence(controller, view, {.until = [&] { return stepped.Calls() == 1; }});
   ASSERT_EQ(byPhase[phase]->Calls(), 1);
   const std::uint64_t now = view.Now();
   const Strings logs = view.LogTexts();
