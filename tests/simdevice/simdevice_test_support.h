@@ -3,8 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -18,32 +16,21 @@
 #include "simdevice/crc16.h"
 #include "simdevice/scenario.h"
 #include "simdevice/scenario_parser.h"
+#include "temporary_folder.h"
 
 namespace simdevice::testing {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh temporary folder, removed with everything in it, and files written into it.
 class TemporaryFolder {
  public:
-  TemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "simdevice-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TemporaryFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string File(const std::string& name) const { return (folder_.path() / name).string(); }
   std::string Write(const std::string& name, const std::string& text) const {
     std::ofstream(File(name), std::ios::binary) << text;
     return File(name);
   }
 
  private:
-  std::filesystem::path path_;
+  test_support::TemporaryFolder folder_{"simdevice"};
 };
 
 inline std::vector<std::string> ReadLines(const std::string& path) {

@@ -98,25 +98,14 @@ int ScriptedResults::Calls() const {
 }
 
 ScopedWorkingFolder::ScopedWorkingFolder(const std::string& namePart)
-    : m_previous(std::filesystem::current_path()) {
-  std::string pattern = (std::filesystem::temp_directory_path() / (namePart + "-XXXXXX")).string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-  m_path = pattern;
+    : m_folder(namePart), m_path(m_folder.path()), m_previous(std::filesystem::current_path()) {
   std::filesystem::current_path(m_path);
 }
 
 ScopedWorkingFolder::~ScopedWorkingFolder() {
+  // Out of the folder before it is removed.
   std::error_code error;
   std::filesystem::current_path(m_previous, error);
-  // Give back every permission a test took away, so the folder can be removed.
-  for (auto it = std::filesystem::recursive_directory_iterator(m_path, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (!it->is_symlink()) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, error);
-    }
-  }
-  std::filesystem::remove_all(m_path, error);
 }
 
 std::filesystem::path ScopedWorkingFolder::WriteFile(const std::string& name,
@@ -140,10 +129,7 @@ std::filesystem::path ScopedWorkingFolder::MakeFolder(const std::string& name) {
   return folder;
 }
 
-ScopedStateHome::ScopedStateHome() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "fwu-state-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-  m_path = pattern;
+ScopedStateHome::ScopedStateHome() : m_folder("fwu-state"), m_path(m_folder.path()) {
   if (const char* saved = std::getenv("XDG_STATE_HOME")) m_saved = saved;
   setenv("XDG_STATE_HOME", m_path.c_str(), 1);
 }
@@ -154,10 +140,6 @@ ScopedStateHome::~ScopedStateHome() {
   } else {
     unsetenv("XDG_STATE_HOME");
   }
-  std::error_code error;
-  std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, error);
-  std::filesystem::remove_all(m_path, error);
 }
 
 std::filesystem::path ScopedStateHome::HistoryFile() const {

@@ -53,6 +53,7 @@
 #include <string>
 #include <vector>
 
+#include "temporary_folder.h"
 #include "update/update_controller.h"
 #include "update/update_state.h"
 
@@ -118,6 +119,7 @@ class ScopedWorkingFolder {
   std::filesystem::path MakeFolder(const std::string& name);
 
  private:
+  test_support::TemporaryFolder m_folder;
   std::filesystem::path m_path;
   std::filesystem::path m_previous;
 };
@@ -134,6 +136,7 @@ class ScopedStateHome {
   std::vector<std::string> HistoryLines() const;
 
  private:
+  test_support::TemporaryFolder m_folder;
   std::filesystem::path m_path;
   std::optional<std::string> m_saved;
 };

@@ -79,12 +79,9 @@ std::uint16_t TraceTransfer::Parameter16(int offset) const {
   return static_cast<std::uint16_t>(command[offset] | command[offset + 1] << 8);
 }
 
-ScopedScenario::ScopedScenario(const std::string& text) {
-  std::string pattern = (fs::temp_directory_path() / "fwu-scenario-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no temporary folder";
-  m_folder = pattern;
-  m_tracePath = m_folder / "trace.txt";
-  const fs::path scenarioPath = m_folder / "scenario.txt";
+ScopedScenario::ScopedScenario(const std::string& text)
+    : m_folder("fwu-scenario"), m_tracePath(m_folder.path() / "trace.txt") {
+  const fs::path scenarioPath = m_folder.path() / "scenario.txt";
   std::ofstream(scenarioPath) << text << "\ntrace " << m_tracePath.string() << "\n";
   if (const char* saved = std::getenv(kScenarioVariable)) m_savedScenario = saved;
   ::setenv(kScenarioVariable, scenarioPath.c_str(), 1);
@@ -96,8 +93,6 @@ ScopedScenario::~ScopedScenario() {
   } else {
     ::unsetenv(kScenarioVariable);
   }
-  std::error_code error;
-  fs::remove_all(m_folder, error);
 }
 
 std::string ScopedScenario::TraceText() const {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/present_devices.h"
+#include "temporary_folder.h"
 #include "platform/url_opener.h"
 
 // One "transfer" line of the simulated library's trace.
@@ -44,7 +45,7 @@ class ScopedScenario {
   std::string TraceText() const;
 
  private:
-  std::filesystem::path m_folder;
+  test_support::TemporaryFolder m_folder;
   std::filesystem::path m_tracePath;
   std::optional<std::string> m_savedScenario;
 };

@@ -43,17 +43,6 @@ std::vector<ShownBox> RecordedMessageBoxes::boxes() const {
   return shownBoxes;
 }
 
-TemporaryFolder::TemporaryFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "usb_tests_XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create a temporary folder";
-  path_ = pattern;
-}
-
-TemporaryFolder::~TemporaryFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 void ResetLibraryLoader() {
   usbLibraryLoader.SetLibraryPath("/nonexistent/usb-tests-reset.so");
   usbLibraryLoader.SetLibraryPath(nullptr);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "temporary_folder.h"
+
 namespace usb_test {
 
 struct ShownBox {
@@ -26,19 +28,8 @@ class RecordedMessageBoxes {
   std::vector<ShownBox> boxes() const;
 };
 
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TemporaryFolder {
- public:
-  TemporaryFolder();
-  ~TemporaryFolder();
-  TemporaryFolder(const TemporaryFolder&) = delete;
-  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
+// A fresh temporary folder, removed with its contents at the end.
+using TemporaryFolder = test_support::TemporaryFolder;
 
 // Unloads the vendor library and selects the default location again.
 void ResetLibraryLoader();
