@@ -18,15 +18,18 @@ TemporaryFolder::TemporaryFolder(const std::string& namePart) {
 }
 
 TemporaryFolder::~TemporaryFolder() {
-  std::error_code error;
-  fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, error);
-  for (auto it = fs::recursive_directory_iterator(m_path, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+  // An entry whose permissions cannot be changed does not end the walk; remove_all then
+  // takes what it can.
+  std::error_code ignored;
+  fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ignored);
+  std::error_code walk;
+  for (auto it = fs::recursive_directory_iterator(m_path, walk);
+       !walk && it != fs::recursive_directory_iterator(); it.increment(walk)) {
     if (!it->is_symlink()) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
   }
-  fs::remove_all(m_path, error);
+  fs::remove_all(m_path, ignored);
 }
 
 }  // namespace test_support

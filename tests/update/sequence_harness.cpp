@@ -98,8 +98,8 @@ int ScriptedResults::Calls() const {
 }
 
 ScopedWorkingFolder::ScopedWorkingFolder(const std::string& namePart)
-    : m_folder(namePart), m_path(m_folder.path()), m_previous(std::filesystem::current_path()) {
-  std::filesystem::current_path(m_path);
+    : m_folder(namePart), m_previous(std::filesystem::current_path()) {
+  std::filesystem::current_path(m_folder.path());
 }
 
 ScopedWorkingFolder::~ScopedWorkingFolder() {
@@ -110,7 +110,7 @@ ScopedWorkingFolder::~ScopedWorkingFolder() {
 
 std::filesystem::path ScopedWorkingFolder::WriteFile(const std::string& name,
                                                      const std::vector<std::uint8_t>& bytes) {
-  const auto file = m_path / name;
+  const auto file = m_folder.path() / name;
   std::ofstream stream(file, std::ios::binary | std::ios::trunc);
   stream.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -124,14 +124,14 @@ std::filesystem::path ScopedWorkingFolder::WriteFile(const std::string& name, st
 }
 
 std::filesystem::path ScopedWorkingFolder::MakeFolder(const std::string& name) {
-  const auto folder = m_path / name;
+  const auto folder = m_folder.path() / name;
   std::filesystem::create_directories(folder);
   return folder;
 }
 
-ScopedStateHome::ScopedStateHome() : m_folder("fwu-state"), m_path(m_folder.path()) {
+ScopedStateHome::ScopedStateHome() : m_folder("fwu-state") {
   if (const char* saved = std::getenv("XDG_STATE_HOME")) m_saved = saved;
-  setenv("XDG_STATE_HOME", m_path.c_str(), 1);
+  setenv("XDG_STATE_HOME", m_folder.path().c_str(), 1);
 }
 
 ScopedStateHome::~ScopedStateHome() {
@@ -143,7 +143,7 @@ ScopedStateHome::~ScopedStateHome() {
 }
 
 std::filesystem::path ScopedStateHome::HistoryFile() const {
-  return m_path / "scribolante-fw-updater" / "history.log";
+  return m_folder.path() / "scribolante-fw-updater" / "history.log";
 }
 
 std::vector<std::string> ScopedStateHome::HistoryLines() const {

@@ -113,14 +113,13 @@ class ScopedWorkingFolder {
   ScopedWorkingFolder(const ScopedWorkingFolder&) = delete;
   ScopedWorkingFolder& operator=(const ScopedWorkingFolder&) = delete;
 
-  const std::filesystem::path& path() const { return m_path; }
+  const std::filesystem::path& path() const { return m_folder.path(); }
   std::filesystem::path WriteFile(const std::string& name, const std::vector<std::uint8_t>& bytes);
   std::filesystem::path WriteFile(const std::string& name, std::size_t size, std::uint8_t fill);
   std::filesystem::path MakeFolder(const std::string& name);
 
  private:
   test_support::TemporaryFolder m_folder;
-  std::filesystem::path m_path;
   std::filesystem::path m_previous;
 };
 
@@ -131,12 +130,11 @@ class ScopedStateHome {
   ScopedStateHome(const ScopedStateHome&) = delete;
   ScopedStateHome& operator=(const ScopedStateHome&) = delete;
 
-  const std::filesystem::path& path() const { return m_path; }
+  const std::filesystem::path& path() const { return m_folder.path(); }
   std::filesystem::path HistoryFile() const;
   std::vector<std::string> HistoryLines() const;
 
  private:
   test_support::TemporaryFolder m_folder;
-  std::filesystem::path m_path;
   std::optional<std::string> m_saved;
 };
