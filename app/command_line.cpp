@@ -1,5 +1,6 @@
 // Parsing and acting on the command line with QCommandLineParser, without an application
-// object, so that --help and --version need no display and take no guard.
+// object, so that --help, --version and a bad line need no display and take no guard; only the
+// box that refuses a FILE by its name makes one, for itself.
 #include "app/command_line.h"
 
 #include <QApplication>
