@@ -109,9 +109,9 @@ int LoadFoundFile(UpdateView* view) {
   if (path.empty()) return ShowAndAnswer(view, kFirmwareNotFoundMessage, kPhaseRestart);
 
   const std::string name = std::filesystem::path(path).filename().string();
-  const bool named = !firmwareSource.fileName.empty();
-  if (view)
-    view->SetTargetVersionText(named ? NamedFirmwareVersion(name) : FirmwareVersionText(name));
+  const std::string version = firmwareSource.fileName.empty() ? FirmwareVersionText(name)
+                                                              : NamedFirmwareVersion(name);
+  if (view) view->SetTargetVersionText(version);
 
   FirmwareImage image;
   image.fileName = name;
