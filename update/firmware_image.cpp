@@ -109,8 +109,8 @@ int LoadFoundFile(UpdateView* view) {
   if (path.empty()) return ShowAndAnswer(view, kFirmwareNotFoundMessage, kPhaseRestart);
 
   const std::string name = std::filesystem::path(path).filename().string();
-  const std::string version = firmwareSource.fileName.empty() ? FirmwareVersionText(name)
-                                                              : NamedFirmwareVersion(name);
+  const std::string version =
+      firmwareSource.fileName.empty() ? FirmwareVersionText(name) : NamedFirmwareVersion(name);
   if (view) view->SetTargetVersionText(version);
 
   FirmwareImage image;
