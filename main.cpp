@@ -24,17 +24,8 @@ int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const CommandLine line = ParseCommandLine(arguments);
-  // An option unknown here may be one of Qt's that only the QApplication knows.
-  const bool judgeAfterQt = line.action == CommandLine::Action::Error && line.unknownOption;
-  if (!judgeAfterQt) {
-    if (const std::optional<int> status = ActOnCommandLine(line)) return *status;
-  }
+  if (const std::optional<int> status = ActOnCommandLine(line, argc, argv)) return *status;
   QApplication qtApplication(argc, argv);
-  if (judgeAfterQt) {
-    // Qt has taken its own options out now; what is left is judged again.
-    const CommandLine rest = ParseCommandLine(QCoreApplication::arguments());
-    if (const std::optional<int> status = ActOnCommandLine(rest)) return *status;
-  }
   InstallFirstPaintReport(qtApplication);
   // A session that ends, Ctrl+C in a terminal or kill close the window as its close box does,
   // so the worker is stopped between two transfers rather than cut off in one.

@@ -1,28 +1,71 @@
 // Parsing and acting on the command line with QCommandLineParser, without an application
-// object, so that --help and --version need no display and take no guard.
+// object, so that --help, --version and a bad line need no display and take no guard; only the
+// box that refuses a FILE by its name makes one, for itself.
 #include "app/command_line.h"
 
+#include <QApplication>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
 
+#include "app/fwu_updater_app.h"
+#include "app/message_boxes.h"
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
+#include "update/update_view.h"
 
 namespace {
 
 const QString kHelpName = QStringLiteral("help");
 const QString kVersionName = QStringLiteral("version");
 
-// The options QGuiApplication and QApplication take out of the command line themselves.
-const char* const kQtValueOptions[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
-    "qwindowicon", "qwindowtitle", "session", "display", "geometry", "title", "name",
-    "icon", "style", "stylesheet", "qmljsdebugger", "fontengine"};
-const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync",
-                                      "testability"};
+// The options QGuiApplication, QApplication and the X11 platform take out of the command line
+// themselves, each as "-name" or "--name", separated here by spaces; a value option takes the
+// next argument as its value, and the joined ones are also taken as "-name=value".
+constexpr const char* kQtValueOptions =
+    "platform platformpluginpath platformtheme plugin qwindowgeometry qwindowicon qwindowtitle "
+    "session style stylesheet qmljsdebugger fontengine display geometry title name icon visual "
+    "ncols";
+constexpr const char* kQtFlagOptions = "reverse widgetcount testability nograb dograb sync cmap";
+constexpr const char* kQtJoinedValueOptions = "style stylesheet qmljsdebugger";
+
+bool IsOneOf(const QString& name, const char* names) {
+  return QString::fromLatin1(names).split(QLatin1Char(' ')).contains(name);
+}
+
+// Takes Qt's options out of arguments (the program's name first) as Qt reads them, up to a
+// "--", noting in line the platform and display they name. False, with line.error set, when a
+// value option lacks its value.
+bool TakeQtOptions(QStringList& arguments, CommandLine& line) {
+  for (qsizetype i = 1; i < arguments.size();) {
+    const QString& argument = arguments[i];
+    if (argument == QLatin1String("--")) break;
+    if (!argument.startsWith(QLatin1Char('-'))) {
+      ++i;
+      continue;
+    }
+    const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+    const QString joinedName = name.section(QLatin1Char('='), 0, 0);
+    if (name.contains(QLatin1Char('=')) && IsOneOf(joinedName, kQtJoinedValueOptions)) {
+      arguments.removeAt(i);
+    } else if (IsOneOf(name, kQtFlagOptions)) {
+      arguments.removeAt(i);
+    } else if (IsOneOf(name, kQtValueOptions)) {
+      if (i + 1 >= arguments.size()) {
+        line.error = QStringLiteral("Missing value after '%1'.").arg(argument);
+        return false;
+      }
+      if (name == QLatin1String("platform")) line.platform = arguments[i + 1];
+      if (name == QLatin1String("display")) line.displayNamed = true;
+      arguments.remove(i, 2);
+    } else {
+      ++i;  // not Qt's: the parser below judges it
+    }
+  }
+  return true;
+}
 
 QString Name() {
   return QString::fromUtf8(kCommandName);
@@ -38,43 +81,43 @@ void Print(std::FILE* stream, const QString& text) {
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
   QCommandLineParser parser;
-  // Qt's options come with one dash and whole words (-platform): read them as such, never as
-  // a run of one-letter options.
+  // Options come with one dash and whole words: "-vh" is one unknown option, never a run of
+  // one-letter ones.
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), kHelpName}));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), kVersionName}));
-  for (const char* name : kQtValueOptions) {
-    QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
-    option.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(option);
-  }
-  for (const char* name : kQtFlagOptions) {
-    QCommandLineOption option(QString::fromLatin1(name));
-    option.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOption(option);
-  }
 
   CommandLine line;
-  const bool parsed = parser.parse(arguments);
+  QStringList rest = arguments;
+  const bool qtTaken = TakeQtOptions(rest, line);
+  const bool parsed = parser.parse(rest);
+  const QStringList paths = parser.positionalArguments();
   // Asking for help or the version wins over anything else on the line.
   if (parser.isSet(kHelpName)) {
     line.action = CommandLine::Action::Help;
   } else if (parser.isSet(kVersionName)) {
     line.action = CommandLine::Action::Version;
+  } else if (!qtTaken) {
+    line.action = CommandLine::Action::Error;
   } else if (!parsed) {
     line.action = CommandLine::Action::Error;
     line.error = parser.errorText();
-    line.unknownOption = !parser.unknownOptionNames().isEmpty();
-  } else if (parser.positionalArguments().size() > 1) {
+  } else if (paths.size() > 1) {
     line.action = CommandLine::Action::Error;
     line.error = QStringLiteral("引数は FILE または FOLDER の1つだけです。");
-  } else if (!parser.positionalArguments().isEmpty()) {
-    line.path = parser.positionalArguments().constFirst();
+  } else if (!paths.isEmpty() && paths.constFirst().isEmpty()) {
+    // An empty argument names nothing: it must not fall back to the working folder.
+    line.action = CommandLine::Action::Error;
+    line.error = QStringLiteral("空のパスは指定できません。");
+  } else if (!paths.isEmpty()) {
+    line.path = paths.constFirst();
   }
   return line;
 }
 
-std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error) {
+std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error,
+                                                bool* badName) {
+  if (badName) *badName = false;
   const QFileInfo info(path);
   if (!info.exists()) {
     *error = QStringLiteral("ファイルまたはフォルダが見つかりません: %1").arg(path);
@@ -90,13 +133,50 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
     source.folder = QFile::encodeName(info.absoluteFilePath()).toStdString();
     return source;
   }
+  const std::string name = QFile::encodeName(info.fileName()).toStdString();
+  if (NamedFirmwareVersion(name).empty()) {
+    *error = QStringLiteral(
+                 "バイナリファイルの名前が正しくありません (SC5_Firmware_v<数字>.<数字> を含み "
+                 ".bin で終わる名前が必要です): %1")
+                 .arg(path);
+    if (badName) *badName = true;
+    return std::nullopt;
+  }
   if (!info.isFile() || !info.isReadable()) {
     *error = QStringLiteral("ファイルを読み込めません: %1").arg(path);
     return std::nullopt;
   }
   source.folder = QFile::encodeName(info.absolutePath()).toStdString();
-  source.preferredName = QFile::encodeName(info.fileName()).toStdString();
+  source.fileName = name;
   return source;
+}
+
+QString BadFirmwareNameMessage(const QString& fileName) {
+  return QStringLiteral(
+             "バイナリファイルの名前が正しくないため読み込めませんでした。\n%1\n"
+             "名前には SC5_Firmware_v<数字>.<数字> を含め、.bin で終わるようにしてください。\n"
+             "アプリを終了します。")
+      .arg(fileName);
+}
+
+bool CanShowWindows(const CommandLine& line) {
+  const auto isSet = [](const char* name) { return !qEnvironmentVariableIsEmpty(name); };
+  QString platforms = line.platform;
+  if (platforms.isEmpty()) platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
+  if (platforms.isEmpty()) {
+    // Qt's own choice: Wayland in a Wayland session, then X11.
+    const bool wayland = isSet("WAYLAND_DISPLAY") ||
+                         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
+    platforms = wayland ? QStringLiteral("wayland;xcb") : QStringLiteral("xcb");
+  }
+  // Qt tries the names of a list in turn; one that can be opened is enough.
+  for (const QString& entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    const QString name = entry.section(QLatin1Char(':'), 0, 0);
+    if (name == QLatin1String("offscreen") || name == QLatin1String("minimal")) return true;
+    if (name == QLatin1String("xcb") && (line.displayNamed || isSet("DISPLAY"))) return true;
+    if (name.startsWith(QLatin1String("wayland")) && isSet("WAYLAND_DISPLAY")) return true;
+  }
+  return false;
 }
 
 QString HelpText() {
@@ -109,8 +189,9 @@ QString HelpText() {
              "confirmation, writes the image and has the device confirm its checksum.\n"
              "\n"
              "Arguments:\n"
-             "  FILE           a firmware file: taken ahead of any other file of its folder when\n"
-             "                 its name qualifies; otherwise its folder is searched\n"
+             "  FILE           the firmware file to write, and no other: its folder is never\n"
+             "                 searched. Its name must contain SC5_Firmware_v<digits>.<digits>\n"
+             "                 and end in .bin (SC5_Firmware_v1.3 (1).bin is version 1.3)\n"
              "  FOLDER         the folder searched for the firmware file\n"
              "                 (without an argument: the working folder)\n"
              "  The file and its folder are only read, never written.\n"
@@ -125,7 +206,9 @@ QString HelpText() {
              "  1  another copy of the program is running\n"
              "  2  ended without an update: declined, two or more devices, a library or device\n"
              "     failure, out of memory, the window closed or a termination signal before\n"
-             "     completion; or a path that does not exist or cannot be read\n"
+             "     completion; or a bad command line: a path that does not exist or cannot\n"
+             "     be read, a FILE whose name does not qualify, a second or empty path, or an\n"
+             "     unknown option\n"
              "\n"
              "Each attempt that reaches the confirmation is noted in\n"
              "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
@@ -140,7 +223,7 @@ QString VersionText() {
   return QStringLiteral("SCRIBOLANTE X FW Updater %1\n").arg(version);
 }
 
-std::optional<int> ActOnCommandLine(const CommandLine& line) {
+std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv) {
   switch (line.action) {
     case CommandLine::Action::Help:
       Print(stdout, HelpText());
@@ -156,9 +239,19 @@ std::optional<int> ActOnCommandLine(const CommandLine& line) {
   }
   if (line.path.isEmpty()) return std::nullopt;
   QString error;
-  const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error);
+  bool badName = false;
+  const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error, &badName);
   if (!source) {
     Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
+    // Opened from a file manager there is no terminal to read that line: the refusal shows
+    // where the user looks, in a box, when a window can be shown at all.
+    if (badName && CanShowWindows(line)) {
+      const QApplication application(argc, argv);
+      QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
+      ShowMessageBoxWithType(nullptr,
+                             BadFirmwareNameMessage(QFileInfo(line.path).fileName()).toStdString(),
+                             nullptr, MB_OK);
+    }
     return kExitNoUpdate;
   }
   SetFirmwareSource(*source);

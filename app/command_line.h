@@ -16,27 +16,41 @@ struct CommandLine {
   Action action = Action::Run;
   QString path;   // Run: the FILE or FOLDER given; empty when none
   QString error;  // Error: what is wrong, one line without the program's name
-  // Error: the line holds an option this parser does not know, which may be one of Qt's that
-  // only the QApplication knows.
-  bool unknownOption = false;
+  // Qt's options on the line that decide where windows can go: the last -platform value (empty
+  // when none) and whether an X display is named (-display).
+  QString platform;
+  bool displayNamed = false;
 };
 
 // Parses arguments, the program's own name first. Qt's options (-platform NAME, -style NAME,
-// -reverse, ...) are recognised and skipped, so this may run before the QApplication that
-// takes them; an option this parser does not know is an Error with unknownOption set (judge
-// the line again once the QApplication has removed its own).
+// -reverse, ...) are recognised in the forms Qt takes and skipped, so this runs before the
+// QApplication that takes them; anything else that looks like an option, a second path or an
+// empty path is an Error.
 CommandLine ParseCommandLine(const QStringList& arguments);
 
-// The firmware source for a FILE or FOLDER argument: a folder is searched; a file's folder is
-// searched, the file itself first. nullopt, with error set to one line, when the path does not
-// exist or cannot be read.
-std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error);
+// The firmware source for a FILE or FOLDER argument: a folder is searched; a file is the one
+// candidate, its folder never searched. nullopt, with error set to one line, when the path does
+// not exist or cannot be read, or is a file whose name does not qualify by NamedFirmwareVersion
+// (then *badName, when given, is set: that refusal is also shown in a box).
+std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error,
+                                                bool* badName = nullptr);
+
+// The box that refuses a FILE whose name does not qualify, naming the file.
+QString BadFirmwareNameMessage(const QString& fileName);
+
+// True when the platform Qt would open for this line (its -platform, else QT_QPA_PLATFORM,
+// else Qt's choice from the session) can show a window: offscreen and minimal always, X11 with
+// a display named, Wayland with WAYLAND_DISPLAY. Creating the QApplication anywhere else would
+// end the program, so nothing is shown there.
+bool CanShowWindows(const CommandLine& line);
 
 // The texts of --help and --version, each ending with a line break.
 QString HelpText();
 QString VersionText();
 
 // Acts on a parsed command line before the application starts: prints the help or the version
-// to standard output (status 0), or an error line to standard error (status 2), or sets the
-// firmware source of a FILE or FOLDER and answers nullopt: the program goes on.
-std::optional<int> ActOnCommandLine(const CommandLine& line);
+// to standard output (status 0), or an error line to standard error (status 2; a FILE whose
+// name does not qualify is also refused in a box when CanShowWindows, with a QApplication made
+// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER and answers
+// nullopt: the program goes on.
+std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);

@@ -1,5 +1,6 @@
-// Fuzzes the firmware file name rules: which names qualify, the version text shown for a
-// name, and that the folder search only ever chooses a qualifying name.
+// Fuzzes the firmware file name rules: which names qualify, in a folder and as a named file,
+// the version text shown for a name, and that the folder search only ever chooses a qualifying
+// name.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -39,6 +40,23 @@ bool QualifiesByHand(const std::string& name) {
   return false;
 }
 
+// The rule for a named file by hand: ends in ".bin", and the first occurrence of the prefix
+// followed by digits, a dot and digits gives the version; "" when there is none.
+std::string NamedVersionByHand(const std::string& name) {
+  if (name.size() < 4 || name.compare(name.size() - 4, 4, ".bin") != 0) return {};
+  for (std::size_t at = name.find(kPrefix); at != std::string::npos;
+       at = name.find(kPrefix, at + 1)) {
+    std::size_t index = at + kPrefix.size();
+    const std::size_t major = index;
+    while (index < name.size() && IsDigit(name[index])) ++index;
+    if (index == major || index >= name.size() || name[index] != '.') continue;
+    const std::size_t minor = ++index;
+    while (index < name.size() && IsDigit(name[index])) ++index;
+    if (index != minor) return name.substr(major, index - major);
+  }
+  return {};
+}
+
 // digits, a dot, digits: the version as a plain name shows it.
 bool IsPlainVersion(const std::string& text) {
   const std::size_t dot = text.find('.');
@@ -53,6 +71,9 @@ void CheckNameRules(const std::string& name) {
   const bool qualifies = IsFirmwareFileName(name);
   FUZZ_CHECK(qualifies == QualifiesByHand(name),
              "the name rule and its hand-written reading disagree on \"" + name + "\"");
+
+  FUZZ_CHECK(NamedFirmwareVersion(name) == NamedVersionByHand(name),
+             "the named-file rule and its hand-written reading disagree on \"" + name + "\"");
 
   const std::string version = FirmwareVersionText(name);
   const std::size_t prefix = name.find(kPrefix);

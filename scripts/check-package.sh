@@ -65,10 +65,10 @@ cp /usr/share/mime/packages/freedesktop.org.xml "$mime_dir/packages/"
 update-mime-database "$mime_dir" 2>/dev/null
 cp "$desktop_entry" "$scratch/applications/"
 update-desktop-database "$scratch/applications"
-grep -q ':application/x-scribolante-firmware:SC5_Firmware_v\*\.bin' "$mime_dir/globs2" ||
+grep -qF ':application/x-scribolante-firmware:*SC5_Firmware_v[0-9].[0-9]*.bin' "$mime_dir/globs2" ||
   fail "the firmware file type's glob did not reach the MIME database"
 # What a file manager asks: the type of a firmware file, and the application for that type.
-probe=$scratch/probe/SC5_Firmware_v1.3.bin
+probe="$scratch/probe/SC5_Firmware_v1.3 (1).bin"
 mkdir -p "$(dirname "$probe")"
 head -c 4096 /dev/zero >"$probe"
 export_data="XDG_DATA_HOME=$scratch/no-home XDG_DATA_DIRS=$scratch:/usr/share PATH=$installed/usr/bin:$PATH"

@@ -109,7 +109,9 @@ int LoadFoundFile(UpdateView* view) {
   if (path.empty()) return ShowAndAnswer(view, kFirmwareNotFoundMessage, kPhaseRestart);
 
   const std::string name = std::filesystem::path(path).filename().string();
-  if (view) view->SetTargetVersionText(FirmwareVersionText(name));
+  const std::string version =
+      firmwareSource.fileName.empty() ? FirmwareVersionText(name) : NamedFirmwareVersion(name);
+  if (view) view->SetTargetVersionText(version);
 
   FirmwareImage image;
   image.fileName = name;
@@ -153,6 +155,13 @@ bool IsFirmwareFileName(const std::string& name) {
   return std::regex_search(name, pattern);
 }
 
+std::string NamedFirmwareVersion(const std::string& fileName) {
+  static const std::regex pattern(kNamedFirmwarePattern, std::regex::ECMAScript);
+  std::smatch match;
+  if (!fileName.ends_with(".bin") || !std::regex_search(fileName, match, pattern)) return {};
+  return match[1].str();
+}
+
 void SetFirmwareSource(const FirmwareSource& source) {
   firmwareSource = source;
   if (!source.folder.empty()) {
@@ -172,16 +181,15 @@ std::string FindFirmwareFile() {
                                            ? std::filesystem::current_path(error)
                                            : std::filesystem::path(firmwareSource.folder);
   if (error) return {};
-  // The file named on the command line goes first, for as long as it is there; a name that
-  // does not qualify is not taken, as it would not be in the listing either.
-  const std::string& preferred = firmwareSource.preferredName;
-  if (!preferred.empty() && IsFirmwareFileName(preferred) &&
-      std::filesystem::symlink_status(folder / preferred, error).type() !=
-          std::filesystem::file_type::not_found &&
-      !error) {
-    return (folder / preferred).string();
+  // A named file is the only candidate: when it has gone, there is none, whatever else the
+  // folder holds.
+  const std::string& named = firmwareSource.fileName;
+  if (!named.empty()) {
+    if (NamedFirmwareVersion(named).empty()) return {};
+    const auto type = std::filesystem::symlink_status(folder / named, error).type();
+    if (error || type == std::filesystem::file_type::not_found) return {};
+    return (folder / named).string();
   }
-  error.clear();
   // An error while listing ends the search: what was not listed cannot be chosen.
   for (std::filesystem::directory_iterator entry(folder, error), end; !error && entry != end;
        entry.increment(error)) {

@@ -14,6 +14,8 @@ inline constexpr std::uint32_t FW_BLOCK_SIZE = 32768;
 inline constexpr std::uint64_t kMaxFirmwareFileLength = 0x1'0000'0000ull - FW_PAD_UNIT;
 
 inline constexpr const char* kFirmwareNamePattern = R"(SC5_Firmware_v\d+\.\d+\.bin)";
+// What the name of a named firmware file holds; the group is the version.
+inline constexpr const char* kNamedFirmwarePattern = R"(SC5_Firmware_v(\d+\.\d+))";
 inline constexpr const char* kFirmwareNamePrefix = "SC5_Firmware_v";
 inline constexpr const char* kStartupLogLine = "Startup FW updater.";
 
@@ -44,21 +46,29 @@ std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
 // letter case significant): a search, so text before and after the match is allowed.
 bool IsFirmwareFileName(const std::string& name);
 
+// The rule for a firmware file that the user names (on the command line or by opening it from
+// a file manager): the name holds "SC5_Firmware_v<digits>.<digits>" and ends in ".bin", so the
+// name a browser gives a second download, "SC5_Firmware_v1.3 (1).bin", qualifies. Answers the
+// version those digits give ("1.3"), or "" when the name does not qualify. Letter case is
+// significant; only the name is looked at, never the folders above it.
+std::string NamedFirmwareVersion(const std::string& fileName);
+
 // Where FindFirmwareFile looks: folder empty means the working folder as it is at each search;
-// otherwise that folder (made absolute when set), and when preferredName is not empty and
-// qualifies by IsFirmwareFileName, that entry of it ahead of any other while it exists. Set
+// otherwise that folder (made absolute when set). fileName not empty: that entry of the folder
+// is the one candidate, on every search, and the folder is never listed, so a file the user
+// named is never replaced by a neighbour; its name must qualify by NamedFirmwareVersion. Set
 // from the command line before the sequence starts; UI thread.
 struct FirmwareSource {
   std::string folder;
-  std::string preferredName;
+  std::string fileName;
 };
 void SetFirmwareSource(const FirmwareSource& source);
 const FirmwareSource& CurrentFirmwareSource();
 
-// Full path of the firmware file: the preferred entry of the FirmwareSource if it qualifies and
-// exists, otherwise the first entry of the source's folder, in the order the file system lists
-// them, whose name qualifies by IsFirmwareFileName; "" when there is none or the folder cannot
-// be read. Entries whose names cannot be read are skipped.
+// Full path of the firmware file: with a named file, that file while it exists; otherwise the
+// first entry of the source's folder, in the order the file system lists them, whose name
+// qualifies by IsFirmwareFileName. "" when there is none or the folder cannot be read.
+// Entries whose names cannot be read are skipped.
 std::string FindFirmwareFile();
 
 // The version shown for a firmware file name: what follows the first "SC5_Firmware_v", less
@@ -67,7 +77,8 @@ std::string FindFirmwareFile();
 std::string FirmwareVersionText(const std::string& fileName);
 
 // Phase 0, UI thread: sets the progress range, logs the start-up line, finds and reads the
-// file (read-only) into a fresh image and shows its version in the target version field.
+// file (read-only) into a fresh image and shows its version in the target version field (for a
+// named file, the version by NamedFirmwareVersion).
 // 0: loaded (firmwareImage replaced, transfer back at block 1); -1: no file, or a file that
 // cannot be read or is too large (a message has been shown; the old image stays); 2: no
 // memory for the image (message shown). The retry count and ConnectionPollCount are always 0

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "app_test_support.h"
+
 namespace {
 
 CommandLine Parse(const QStringList& arguments) {
@@ -40,9 +42,15 @@ TEST(CommandLineTest, EachFormAsksForWhatItSays) {
       {{"-reverse"}, A::Run, {}},
       // After "--" everything is a path, even what looks like an option.
       {{"--", "-v"}, A::Run, "-v"},
+      {{"-display", ":1", "-nograb", "--stylesheet=a.qss", "folder"}, A::Run, "folder"},
       {{"one", "two"}, A::Error, {}},
       {{"--bogus"}, A::Error, {}},
       {{"-x"}, A::Error, {}},
+      // Only the forms Qt reads: Qt would take neither, so neither may pass.
+      {{"--platform=offscreen"}, A::Error, {}},
+      {{"folder", "-platform"}, A::Error, {}},
+      // An empty path names nothing; it must not mean the working folder.
+      {{""}, A::Error, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
@@ -50,13 +58,27 @@ TEST(CommandLineTest, EachFormAsksForWhatItSays) {
     EXPECT_EQ(line.action, c.action);
     EXPECT_EQ(line.path, c.path);
     EXPECT_EQ(line.error.isEmpty(), c.action != A::Error) << line.error.toStdString();
-    EXPECT_EQ(line.unknownOption, c.action == A::Error &&
-                                      (c.arguments.contains(QStringLiteral("--bogus")) ||
-                                       c.arguments.contains(QStringLiteral("-x"))));
   }
 }
 
-TEST(CommandLineTest, AFolderIsSearchedAndAFileGoesFirstInItsFolder) {
+TEST(CommandLineTest, ABoxIsShownOnlyWhereQtCanOpenItsPlatform) {
+  const ScopedEnvironment noX("DISPLAY", std::nullopt);
+  const ScopedEnvironment noWayland("WAYLAND_DISPLAY", std::nullopt);
+  const ScopedEnvironment noPlatform("QT_QPA_PLATFORM", std::nullopt);
+  EXPECT_FALSE(CanShowWindows(Parse({})));
+  EXPECT_TRUE(CanShowWindows(Parse({"-platform", "offscreen"})));
+  EXPECT_TRUE(CanShowWindows(Parse({"-display", ":0"})));
+  {
+    const ScopedEnvironment wayland("QT_QPA_PLATFORM", "wayland;xcb");
+    EXPECT_FALSE(CanShowWindows(Parse({})));
+    const ScopedEnvironment x("DISPLAY", ":0");
+    EXPECT_TRUE(CanShowWindows(Parse({})));
+  }
+  const ScopedEnvironment x("DISPLAY", ":0");
+  EXPECT_FALSE(CanShowWindows(Parse({"-platform", "wayland"})));
+}
+
+TEST(CommandLineTest, AFolderIsSearchedAndAFileIsTheOneCandidate) {
   QTemporaryDir root;
   ASSERT_TRUE(root.isValid());
   const QString folder = root.filePath(QStringLiteral("firmware"));
@@ -68,12 +90,12 @@ TEST(CommandLineTest, AFolderIsSearchedAndAFileGoesFirstInItsFolder) {
   const auto fromFolder = FirmwareSourceFor(folder, &error);
   ASSERT_TRUE(fromFolder.has_value()) << error.toStdString();
   EXPECT_EQ(fromFolder->folder, folder.toStdString());
-  EXPECT_EQ(fromFolder->preferredName, "");
+  EXPECT_EQ(fromFolder->fileName, "");
 
   const auto fromFile = FirmwareSourceFor(file, &error);
   ASSERT_TRUE(fromFile.has_value()) << error.toStdString();
   EXPECT_EQ(fromFile->folder, folder.toStdString());
-  EXPECT_EQ(fromFile->preferredName, "SC5_Firmware_v1.3.bin");
+  EXPECT_EQ(fromFile->fileName, "SC5_Firmware_v1.3.bin");
 
   // A relative path is taken from the working folder.
   const QString previous = QDir::currentPath();
@@ -92,6 +114,13 @@ TEST(CommandLineTest, PathsThatCannotBeUsedAreRefusedWithOneLine) {
   EXPECT_TRUE(error.contains(QStringLiteral("missing.bin"))) << error.toStdString();
   EXPECT_FALSE(error.contains(QLatin1Char('\n')));
   EXPECT_FALSE(FirmwareSourceFor(QString(), &error));
+  // A file whose name holds no version is refused, and said to be, with its path.
+  const QString unnamed = root.filePath(QStringLiteral("SC5_Firmware_v1.bin"));
+  QFile(unnamed).open(QIODevice::WriteOnly);
+  bool badName = false;
+  EXPECT_FALSE(FirmwareSourceFor(unnamed, &error, &badName));
+  EXPECT_TRUE(badName);
+  EXPECT_TRUE(error.contains(unnamed)) << error.toStdString();
 
   const QString locked = root.filePath(QStringLiteral("locked"));
   ASSERT_TRUE(QDir().mkpath(locked));

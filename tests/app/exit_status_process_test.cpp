@@ -42,24 +42,24 @@ class ExitStatusProcessTest : public ProcessTest {
   }
 
   // Moves the firmware file the fixture wrote into a folder of its own, outside the working
-  // folder; returns that folder.
-  fs::path MoveFirmwareAway() {
+  // folder, under name; returns that folder.
+  fs::path MoveFirmwareAway(const std::string& name = "SC5_Firmware_v1.3.bin") {
     const fs::path folder = fs::path(rootFolder()) / "firmware";
     fs::create_directories(folder);
-    fs::rename(fs::path(workFolder().toStdString()) / "SC5_Firmware_v1.3.bin",
-               folder / "SC5_Firmware_v1.3.bin");
+    fs::rename(fs::path(workFolder().toStdString()) / "SC5_Firmware_v1.3.bin", folder / name);
     return folder;
   }
 };
 
 TEST_F(ExitStatusProcessTest, ACompletedUpdateOfAFileNamedOnTheCommandLineEndsWithZero) {
   WriteFirmware(2);
-  const fs::path folder = MoveFirmwareAway();
+  // Named as a browser names a second download, which the folder search would not take.
+  const fs::path folder = MoveFirmwareAway("SC5_Firmware_v1.3 (1).bin");
   // An earlier version in the same folder, listed or not before it, is not taken.
   std::ofstream(folder / "SC5_Firmware_v1.2.bin") << "older";
   const test_support::FolderSnapshot firmwareBefore = test_support::FolderSnapshot::Take(folder);
   SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}},
-                                  {(folder / "SC5_Firmware_v1.3.bin").string()});
+                                  {(folder / "SC5_Firmware_v1.3 (1).bin").string()});
   ExpectEndsWith(program, 0);
   EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("[log] Update Complete.")));
   EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("[log] End Application")));
@@ -69,7 +69,8 @@ TEST_F(ExitStatusProcessTest, ACompletedUpdateOfAFileNamedOnTheCommandLineEndsWi
   EXPECT_TRUE(QDir(workFolder()).isEmpty());
   const auto history = Lines(historyFile());
   ASSERT_EQ(history.size(), 1u);
-  EXPECT_NE(history[0].find("\tSC5_Firmware_v1.3.bin\t65536\t"), std::string::npos) << history[0];
+  EXPECT_NE(history[0].find("\tSC5_Firmware_v1.3 (1).bin\t65536\t"), std::string::npos)
+      << history[0];
   EXPECT_TRUE(history[0].ends_with("\t1.0\tcompleted")) << history[0];
 }
 
@@ -88,26 +89,48 @@ TEST_F(ExitStatusProcessTest, TwoDevicesEndWithTwoAndAFolderArgumentIsSearched) 
   EXPECT_FALSE(fs::exists(historyFile())) << "no question was asked";
 }
 
-TEST_F(ExitStatusProcessTest, APathThatCannotBeUsedEndsWithTwoBeforeAnyWindow) {
+TEST_F(ExitStatusProcessTest, ABadCommandLineEndsWithTwoAndOneLineWithoutADisplay) {
   WriteFirmware(2);
   const std::string missing = rootFolder() + "/no-such-firmware.bin";
+  const std::string unnamed = workFolder().toStdString() + "/SC5_Firmware_v1.3.bin.part";
+  std::ofstream(unnamed) << "partial";
+  const test_support::FolderSnapshot before =
+      test_support::FolderSnapshot::Take(workFolder().toStdString());
   for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{missing}, {"--no-such-option"}, {"one", "two"}}) {
-    SpawnedProgram& program = Start({}, arguments);
+       {std::vector<std::string>{missing}, {"--no-such-option"}, {"one", "two"}, {""}, {unnamed}}) {
+    // Qt would end the program if it were asked for a display here.
+    SpawnedProgram& program =
+        Start({{"QT_QPA_PLATFORM", "xcb"}}, arguments, {"DISPLAY", "WAYLAND_DISPLAY"});
     ExpectEndsWith(program, 2);
     const QString errors = program.ErrorOutput();
-    // An unknown option is judged once Qt has had its say, and Qt may have said something.
-    const bool alone = arguments.front() != "--no-such-option";
-    EXPECT_TRUE(errors.contains(QStringLiteral("scribolante-fw-updater: "))) << errors.toStdString();
-    if (alone) {
-      EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
-    }
-    if (arguments.front() == missing) {
-      EXPECT_TRUE(errors.contains(QString::fromStdString(missing)));
+    EXPECT_TRUE(errors.startsWith(QStringLiteral("scribolante-fw-updater: ")))
+        << errors.toStdString();
+    EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
+    if (arguments.front() == missing || arguments.front() == unnamed) {
+      EXPECT_TRUE(errors.contains(QString::fromStdString(arguments.front())));
     }
   }
   // Nothing of the program ran: the vendor library was never asked for anything.
   EXPECT_EQ(TraceLines("factory"), 0);
+  EXPECT_THAT(before.DifferencesTo(test_support::FolderSnapshot::Take(workFolder().toStdString())),
+              ::testing::IsEmpty());
+}
+
+TEST_F(ExitStatusProcessTest, AFileWhoseNameHoldsNoVersionIsRefusedInABoxWhereWindowsCanShow) {
+  WriteFirmware(2);
+  const fs::path folder = MoveFirmwareAway("SC5_Firmware_v1.bin");
+  SpawnedProgram& program =
+      Start({{"FWU_AUTO_ANSWER_BOXES", "1"}}, {(folder / "SC5_Firmware_v1.bin").string()});
+  ExpectEndsWith(program, 2);
+  const QString errors = program.ErrorOutput();
+  EXPECT_TRUE(errors.contains(QStringLiteral(
+      "[SCRIBOLANTE X FW Updater] バイナリファイルの名前が正しくないため読み込めませんでした。\n"
+      "SC5_Firmware_v1.bin\n")))
+      << errors.toStdString();
+  // Nothing was looked for, loaded or noted.
+  EXPECT_FALSE(errors.contains(QStringLiteral("[log]")));
+  EXPECT_EQ(TraceLines("factory"), 0);
+  EXPECT_FALSE(fs::exists(historyFile()));
 }
 
 TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone) {

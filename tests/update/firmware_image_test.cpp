@@ -196,39 +196,40 @@ TEST_F(FirmwareImageTest, TwoQualifyingFilesTakeTheFirstListed) {
   EXPECT_EQ(firmwareImage.data[0], stream.get());
 }
 
-// A FILE or FOLDER given on the command line: the working folder is no longer looked at, and a
-// named file whose name qualifies goes ahead of whatever the folder lists first.
-TEST_F(FirmwareImageTest, ASourceFolderAndAPreferredFileReplaceTheWorkingFolder) {
+TEST(NamedFirmwareVersionTest, TheNameHoldsTheVersionAndEndsInBin) {
+  EXPECT_EQ(NamedFirmwareVersion("SC5_Firmware_v1.3 (1).bin"), "1.3");
+  EXPECT_EQ(NamedFirmwareVersion("copy of SC5_Firmware_v12.345-beta.bin"), "12.345");
+  for (const char* name : {"SC5_Firmware_v1.2.bin.old", "SC5_Firmware_v1 (1).bin",
+                           "sc5_firmware_v1.3.bin", "SC5_Firmware_v1.3.BIN", "firmware.bin"}) {
+    EXPECT_EQ(NamedFirmwareVersion(name), "") << name;
+  }
+}
+
+// A FOLDER given on the command line replaces the working folder; a FILE is the one candidate,
+// never replaced by a neighbour, on any pass.
+TEST_F(FirmwareImageTest, ASourceFolderOrANamedFileReplaceTheWorkingFolder) {
   folder.WriteFile("SC5_Firmware_v9.0.bin", 1, 0x90);  // in the working folder: never taken
   const std::filesystem::path elsewhere = folder.MakeFolder("elsewhere");
-  for (const char* name : {"SC5_Firmware_v1.0.bin", "SC5_Firmware_v2.0.bin", "notes.txt"}) {
+  for (const char* name : {"SC5_Firmware_v1.2.bin", "SC5_Firmware_v1.3 (1).bin", "notes.bin"}) {
     std::ofstream(elsewhere / name) << name;
   }
-  const auto first = [&] {
-    for (const auto& entry : std::filesystem::directory_iterator(elsewhere)) {
-      if (IsFirmwareFileName(entry.path().filename().string())) return entry.path();
-    }
-    return std::filesystem::path();
-  }();
-  const std::string second = first.filename() == "SC5_Firmware_v1.0.bin"
-                                 ? "SC5_Firmware_v2.0.bin"
-                                 : "SC5_Firmware_v1.0.bin";
-
   SetFirmwareSource({elsewhere.string(), ""});
-  EXPECT_EQ(FindFirmwareFile(), first.string());
-  SetFirmwareSource({elsewhere.string(), second});
-  EXPECT_EQ(FindFirmwareFile(), (elsewhere / second).string());
+  EXPECT_EQ(FindFirmwareFile(), (elsewhere / "SC5_Firmware_v1.2.bin").string());
+
+  SetFirmwareSource({elsewhere.string(), "SC5_Firmware_v1.3 (1).bin"});
   ASSERT_EQ(LoadFirmwareImage(), 0);
-  EXPECT_EQ(firmwareImage.fileName, second);
-  EXPECT_EQ(firmwareImage.fileLength, second.size());
-  EXPECT_EQ(view.TargetVersionTexts().back(), second == "SC5_Firmware_v1.0.bin" ? "1.0" : "2.0");
-  // A named file whose name does not qualify is not taken; the folder is searched instead.
-  SetFirmwareSource({elsewhere.string(), "notes.txt"});
-  EXPECT_EQ(FindFirmwareFile(), first.string());
-  // Nor one that has gone since.
-  std::filesystem::remove(elsewhere / second);
-  SetFirmwareSource({elsewhere.string(), second});
-  EXPECT_EQ(FindFirmwareFile(), first.string());
+  EXPECT_EQ(firmwareImage.fileName, "SC5_Firmware_v1.3 (1).bin");
+  EXPECT_EQ(firmwareImage.data[0], 'S');
+  EXPECT_EQ(firmwareImage.fileLength, std::string("SC5_Firmware_v1.3 (1).bin").size());
+  EXPECT_EQ(view.TargetVersionTexts().back(), "1.3");
+  // Gone before the next pass: not found, and the 1.2 file beside it is not taken instead.
+  std::filesystem::remove(elsewhere / "SC5_Firmware_v1.3 (1).bin");
+  EXPECT_EQ(LoadFirmwareImage(), -1);
+  EXPECT_EQ(LastMessage(), "バイナリファイルが見つかりませんでした。");
+  EXPECT_EQ(firmwareImage.fileName, "SC5_Firmware_v1.3 (1).bin");
+  // A named file whose name does not qualify is never taken, nor anything beside it.
+  SetFirmwareSource({elsewhere.string(), "notes.bin"});
+  EXPECT_EQ(FindFirmwareFile(), "");
   // A relative folder is taken from the working folder of the moment it is set.
   SetFirmwareSource({"elsewhere", ""});
   EXPECT_EQ(CurrentFirmwareSource().folder, elsewhere.string());
