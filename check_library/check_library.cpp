@@ -45,7 +45,8 @@ constexpr int kTransferArg0 = 0;
 constexpr int kDirectionFromDevice = 0;
 
 // The factory's name as a C++ compiler spells it without extern "C", for a precise hint.
-constexpr const char* kMangledFactoryName = "_Z28GPAPI_CreateGPUsbDeviceAgentiPP18I_GPUsbDeviceAgent";
+constexpr const char* kMangledFactoryName =
+    "_Z28GPAPI_CreateGPUsbDeviceAgentiPP18I_GPUsbDeviceAgent";
 
 const char* const kUsage =
     "Usage: scribolante-fw-updater-check-library [LIBRARY]\n"
@@ -173,8 +174,8 @@ const char* const kHidName = "the HID interface's name equals the list's";
 const char* const kDeviceInfo = "the device-information read answers 0 and fills 16 bytes";
 const char* const kSecondAgent = "the agent is released and a second agent lists devices";
 
-const char* const kOrder[] = {kLoads,     kExports,  kFactory,  kEnumerate, kCount,
-                              kNames,     kDistinct, kStable,   kOutOfRange, kOpen,
+const char* const kOrder[] = {kLoads,     kExports,  kFactory,    kEnumerate,  kCount,
+                              kNames,     kDistinct, kStable,     kOutOfRange, kOpen,
                               kInterface, kHidName,  kDeviceInfo, kSecondAgent};
 
 class LibraryCheck {
@@ -332,7 +333,8 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
   for (std::size_t position = 0; position < names.size(); ++position) {
     m_report.Note(Format("position %zu: %s", position, Printable(names[position].c_str()).c_str()));
   }
-  if (count > kPositionLimit) m_report.Note(Format("positions from %d on not examined", kPositionLimit));
+  if (count > kPositionLimit)
+    m_report.Note(Format("positions from %d on not examined", kPositionLimit));
   m_report.End(true);
 
   m_report.Begin(kDistinct);
@@ -390,8 +392,8 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
 
   if (count != 1) {
     const char* reason = count == 0 ? "no device listed: connect one device in firmware "
-                                            "update mode to run the device checks"
-                                          : "more than one device listed: connect exactly one";
+                                      "update mode to run the device checks"
+                                    : "more than one device listed: connect exactly one";
     Skip(kOpen, kDeviceInfo, reason);
     return;
   }
@@ -461,13 +463,14 @@ bool LibraryCheck::CheckDeviceInformation(I_GPHidDeviceEx* hid) {
     std::memset(replies[read], kFills[read], kReplySize);
     const int result = hid->Transfer(command.bytes.data(), kDirectionFromDevice, replies[read],
                                      kReplySize, kTransferArg10, kTransferArg3, kTransferArg0);
-    if (result != 0) return m_report.Fail(Format("read %d: Transfer answered %d", read + 1, result));
+    if (result != 0)
+      return m_report.Fail(Format("read %d: Transfer answered %d", read + 1, result));
   }
   for (int index = 0; index < kReplySize; ++index) {
     for (int read = 0; read < 2; ++read) {
       if (replies[read][index] == kFills[read] && replies[1 - read][index] != kFills[read]) {
-        return m_report.Fail(Format("read %d answered 0 but left byte %d unwritten", read + 1,
-                                    index));
+        return m_report.Fail(
+            Format("read %d answered 0 but left byte %d unwritten", read + 1, index));
       }
     }
   }
@@ -504,8 +507,8 @@ void LibraryCheck::CheckSecondAgent() {
 
 int main(int argc, char** argv) {
   if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-    const bool help = argc == 2 && (std::strcmp(argv[1], "--help") == 0 ||
-                                    std::strcmp(argv[1], "-h") == 0);
+    const bool help =
+        argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
     std::fputs(kUsage, help ? stdout : stderr);
     return help ? kAllPassed : kCouldNotRun;
   }
