@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -95,6 +96,16 @@ void AddUsbDevices(const fs::path& top, std::vector<std::string>& names) {
   }
 }
 
+// A 16-bit ID written as hexadecimal digits, as sysfs shows idVendor and idProduct.
+std::optional<std::uint16_t> HexId(const std::optional<std::string>& text) {
+  if (!text || text->empty()) return std::nullopt;
+  std::uint16_t value = 0;
+  const char* end = text->data() + text->size();
+  const auto [stop, failure] = std::from_chars(text->data(), end, value, 16);
+  if (failure != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 SysfsPresentDeviceList::SysfsPresentDeviceList(std::string root)
@@ -114,6 +125,19 @@ std::optional<std::vector<std::string>> SysfsPresentDeviceList::FriendlyNames() 
   AddUsbDisks(top, names);
   AddUsbDevices(top, names);
   return names;
+}
+
+bool SysfsPresentDeviceList::HasUsbDevice(std::uint16_t vendorId, std::uint16_t productId) {
+  std::error_code error;
+  const fs::path top = fs::canonical(m_root, error);
+  if (error) return false;
+  for (const fs::path& device : ListFolder(top / "bus" / "usb" / "devices")) {
+    if (HexId(ReadAttribute(device / "idVendor")) == vendorId &&
+        HexId(ReadAttribute(device / "idProduct")) == productId) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // connection checks can recognise the device when it runs in its normal mode.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,10 @@ class PresentDeviceList {
   // The friendly name of every present device that has one, in no particular order.
   // nullopt when no list can be had at all; a device whose name cannot be read is left out.
   virtual std::optional<std::vector<std::string>> FriendlyNames() = 0;
+
+  // True when a USB device with these vendor and product IDs is present; false also when no
+  // list can be had.
+  virtual bool HasUsbDevice(std::uint16_t vendorId, std::uint16_t productId) = 0;
 };
 
 // The list read from sysfs. A USB disk is named "<vendor> <model> USB Device" from the SCSI
@@ -28,6 +33,8 @@ class SysfsPresentDeviceList : public PresentDeviceList {
   explicit SysfsPresentDeviceList(std::string root = {});
 
   std::optional<std::vector<std::string>> FriendlyNames() override;
+  // From the idVendor and idProduct attributes of the USB device entries.
+  bool HasUsbDevice(std::uint16_t vendorId, std::uint16_t productId) override;
 
   // "/sys"; in a build with the test switches, FWU_SYSFS_ROOT instead when set and not empty.
   static std::string DefaultRoot();

@@ -65,6 +65,7 @@ struct Scenario {
   std::map<std::uint64_t, std::uint64_t> shortReplies;  // exchange -> bytes written
   std::vector<std::uint64_t> unplugAt;                  // exchanges that unplug their device
   std::vector<std::uint64_t> hangAt;                    // exchanges that never return
+  bool unstableNames = false;  // every Enumerate gives the listed devices new names
 
   DeviceBehaviour device;
 

@@ -95,6 +95,7 @@ const std::map<std::string, std::string, std::less<>> kUsage = {
     {"unplug", "unplug <exchange>"},
     {"hang", "hang <exchange>"},
     {"checksum-delay", "checksum-delay <milliseconds>"},
+    {"unstable-names", "unstable-names"},
 };
 
 class Parser {
@@ -176,6 +177,12 @@ bool Parser::ParseLine(int number, std::string_view line) {
     if (words_.size() != 1) return WrongWordCount("reject-all");
     if (!ClaimOnce("reject-all")) return false;
     scenario_->device.rejectAll = true;
+    return true;
+  }
+  if (key == "unstable-names") {
+    if (words_.size() != 1) return WrongWordCount("unstable-names");
+    if (!ClaimOnce("unstable-names")) return false;
+    scenario_->unstableNames = true;
     return true;
   }
   if (key == "short-reply") return ParseShortReply();

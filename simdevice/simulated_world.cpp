@@ -91,6 +91,9 @@ int SimulatedWorld::Enumerate(const EnumerateRequest* request) {
   } else if (FilterMatches(*filter)) {
     for (const std::string& name : scenario_.NamesForScan(call)) {
       if (present_.count(name)) listed_.push_back(&DeviceNamed(name));
+      if (present_.count(name) && scenario_.unstableNames) {
+        listed_.back()->ShowAs(name + "@" + std::to_string(call));
+      }
     }
   }
 

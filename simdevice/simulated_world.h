@@ -29,13 +29,16 @@ namespace simdevice {
 // it, which keeps its name as long as the world lives.
 class SimulatedDevice final : public I_DeviceInfo {
   std::string name_;
+  std::string shownName_;  // what GetName answers: the name, unless `unstable-names` changed it
 
  public:
   SimulatedDevice(std::string name, const DeviceBehaviour& behaviour)
-      : name_(std::move(name)), model(behaviour) {}
+      : name_(std::move(name)), shownName_(name_), model(behaviour) {}
 
-  const char* GetName() override { return name_.c_str(); }
+  const char* GetName() override { return shownName_.c_str(); }
   const std::string& name() const { return name_; }
+  // Changed by Enumerate only, which callers never run beside a GetName (see vendor_interfaces.h).
+  void ShowAs(std::string shownName) { shownName_ = std::move(shownName); }
 
   DeviceModel model;       // guarded by the world's mutex
   bool unplugged = false;  // guarded by the world's mutex

@@ -33,6 +33,10 @@ static_assert(std::char_traits<char>::length(NORMAL_MODE_DEVICE_NAME) == kNormal
 
 platform::PresentDeviceList* installedDeviceList = nullptr;
 platform::UrlOpener* installedUrlOpener = nullptr;
+// The poll count of the last look for an unreachable device, and whether this attempt logged
+// one. The count only grows within an attempt, so a count not above it means a new attempt.
+std::uint32_t unreachableCheckedAt = 0;
+bool unreachableLogged = false;
 
 platform::PresentDeviceList& DeviceList() {
   if (installedDeviceList != nullptr) return *installedDeviceList;
@@ -54,6 +58,17 @@ void ExplainNormalModeDevice(UpdateView& view) {
       installedUrlOpener != nullptr) {
     installedUrlOpener->Open(SUPPORT_PAGE_URL);
   }
+}
+
+// An empty poll at a multiple of the scan interval: the system lists the device in update
+// mode but the library does not (no access to it, or a library that cannot see it). Said
+// once per attempt.
+void ReportUnreachableDevice() {
+  if (ConnectionPollCount <= unreachableCheckedAt) unreachableLogged = false;
+  unreachableCheckedAt = ConnectionPollCount;
+  if (unreachableLogged || !DeviceList().HasUsbDevice(kDeviceVendorId, kDeviceProductId)) return;
+  AppendLogLine(kDeviceUnreachableLine);
+  unreachableLogged = true;
 }
 
 }  // namespace
@@ -93,7 +108,10 @@ int CheckConnection() {
       ConnectionPollCount = 0;
       return kPhaseRestart;
     }
-    if (ConnectionPollCount % NAME_SCAN_INTERVAL == 0) ExplainNormalModeDevice(view);
+    if (ConnectionPollCount % NAME_SCAN_INTERVAL == 0) {
+      ReportUnreachableDevice();
+      ExplainNormalModeDevice(view);
+    }
     return kPhaseWait;
   }
   if (count > 1) {

@@ -29,5 +29,10 @@ void SetUrlOpener(platform::UrlOpener* opener);
 int SelectDevice();
 // Phase 2, one poll: 0 connected, 1 keep polling, -1 start over, 2 end.
 int CheckConnection();
+// The log line of a poll that finds the device among the system's USB devices although the
+// vendor library lists none: it is there, but the program cannot reach it.
+inline constexpr const char* kDeviceUnreachableLine =
+    "USB device present but not accessible (udev rule or library missing?).";
+
 // True when a present device's name begins with NORMAL_MODE_DEVICE_NAME.
 bool ScanForNormalModeDevice();

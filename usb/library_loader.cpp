@@ -95,11 +95,15 @@ void C_USBLibraryLoader::SetLibraryPath(const char* path) {
   }
 }
 
+std::string C_USBLibraryLoader::LibraryFilePath() {
+  return libraryPath[0] != '\0' ? ExplicitLibraryPath(libraryPath) : DefaultLibraryPath();
+}
+
 int C_USBLibraryLoader::EnsureLoaded() {
   if (libraryHandle != nullptr) return 1;
 
   const bool explicitPath = libraryPath[0] != '\0';
-  const std::string path = explicitPath ? ExplicitLibraryPath(libraryPath) : DefaultLibraryPath();
+  const std::string path = LibraryFilePath();
   if (!path.empty()) {
     libraryHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (libraryHandle != nullptr) return 1;

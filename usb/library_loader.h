@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "usb/library_exports.h"
 
@@ -30,6 +31,11 @@ class C_USBLibraryLoader {
   // path of 260 bytes or more is refused: the choice and the library stay as they were.
   // A relative explicit path is taken from the working folder, never the search path.
   void SetLibraryPath(const char* path);
+
+  // The file EnsureLoaded loads: the explicit path (a name without a slash taken from the
+  // working folder), or GPlusUSBLibEx.so in the running program's folder. Empty when that
+  // folder cannot be found.
+  static std::string LibraryFilePath();
 
   // 1: the library is loaded (a loaded one is never reloaded); 0: loading failed, after
   // the warning box. Every later call tries again.

@@ -1,6 +1,8 @@
 // The interfaces and records of the device chip vendor's USB library, GPlusUSBLibEx.
 // Everything the updater passes to that library and relies on from it is declared here;
-// our simulated replacement (simdevice/) implements the same declarations.
+// our simulated replacement (simdevice/) implements the same declarations. A port of the
+// library builds against this header alone (installed as
+// <scribolante-fw-updater/vendor_interfaces.h>); docs/VENDOR-LIBRARY.md is its contract.
 #pragma once
 
 #include <cstddef>
@@ -124,7 +126,9 @@ class I_GPHidDeviceEx {
 };
 
 // The library's only export. version is always 1. Returns 0 with a non-null *agent on
-// success; the caller owns *agent and gives it back with Release.
-extern "C" int GPAPI_CreateGPUsbDeviceAgent(int version, I_GPUsbDeviceAgent** agent);
+// success; the caller owns *agent and gives it back with Release. Declared visible, so a
+// library built with hidden symbols by default still exports its definition.
+extern "C" __attribute__((visibility("default"))) int GPAPI_CreateGPUsbDeviceAgent(
+    int version, I_GPUsbDeviceAgent** agent);
 using GPAPI_CreateGPUsbDeviceAgentFunction = int (*)(int, I_GPUsbDeviceAgent**);
 inline constexpr const char* kCreateAgentExportName = "GPAPI_CreateGPUsbDeviceAgent";

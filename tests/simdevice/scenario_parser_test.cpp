@@ -74,6 +74,7 @@ unplug 9
 unplug 12
 hang 40
 checksum-delay 1500
+unstable-names
 )");
   EXPECT_EQ(scenario.NamesForScan(1), Names{});
   EXPECT_EQ(scenario.NamesForScan(2), Names{});
@@ -118,6 +119,7 @@ checksum-delay 1500
   EXPECT_EQ(scenario.unplugAt, (std::vector<std::uint64_t>{9, 12}));
   EXPECT_EQ(scenario.hangAt, (std::vector<std::uint64_t>{40}));
   EXPECT_EQ(scenario.checksumDelayMs, 1500u);
+  EXPECT_TRUE(scenario.unstableNames);
 }
 
 TEST(ScenarioParserTest, FactoryFailures) {
@@ -291,6 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"checksum-delay 3600001", 1, "checksum delay 3600001 is out of range 0..3600000"},
         BadLine{"checksum-delay 5\nchecksum-delay 5", 2,
                 "'checksum-delay' is already set on line 1"},
+        BadLine{"unstable-names 2", 1,
+                "wrong number of words for 'unstable-names': expected 'unstable-names'"},
         BadLine{"rate 1\nlist 1 \xff\xfe", 2, "not valid UTF-8 text"},
         BadLine{"list 1 \xc0\xaf", 1, "not valid UTF-8 text"},      // overlong '/'
         BadLine{"list 1 \xed\xa0\x80", 1, "not valid UTF-8 text"},  // a surrogate

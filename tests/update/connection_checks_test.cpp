@@ -4,14 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "expected_texts.h"
 #include "fake_update_view.h"
+#include "platform/present_devices.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
+#include "temporary_folder.h"
 #include "update/device_protocol.h"
 #include "update/update_state.h"
 #include "usb/hid_std_agent.h"
@@ -165,6 +169,29 @@ TEST_F(ConnectionPoll, NormalModeDeviceIsExplainedEveryThirtyPollsWhicheverButto
   EXPECT_EQ(m_opener.Opened(), (std::vector<std::string>(2, SUPPORT_PAGE_URL)));
   EXPECT_EQ(std::string(SUPPORT_PAGE_URL), kNormalModeText.substr(kNormalModeText.rfind('\n') + 1));
   EXPECT_EQ(m_normalModeList.Calls(), 5);
+}
+
+TEST_F(ConnectionPoll, ADeviceTheSystemListsButTheLibraryDoesNotIsLoggedOncePerAttempt) {
+  // A fake device tree with the device in update mode (0f37:0100) and one in normal mode.
+  test_support::TemporaryFolder sysfs("fwu-sysfs");
+  for (const auto& [entry, product] : {std::pair{"1-1", "0100"}, std::pair{"1-2", "0101"}}) {
+    const std::filesystem::path device = sysfs.path() / "bus/usb/devices" / entry;
+    std::filesystem::create_directories(device);
+    std::ofstream(device / "idVendor") << "0f37\n";
+    std::ofstream(device / "idProduct") << product << "\n";
+  }
+  platform::SysfsPresentDeviceList list(sysfs.path().string());
+  ScopedConnectionServices services(list, m_opener);
+  Use("list 1");
+  EXPECT_EQ(Poll(29).size(), 29u);
+  EXPECT_TRUE(m_view.LogTexts().empty());
+  EXPECT_EQ(Poll(200).back(), kPhaseRestart);  // polls 30 to 180
+  EXPECT_EQ(Poll(200).back(), kPhaseRestart);  // the next attempt
+  EXPECT_EQ(m_view.LogTexts(), std::vector<std::string>(2, kDeviceUnreachableLine));
+  // The normal-mode device alone is no reason for the line.
+  std::filesystem::remove_all(sysfs.path() / "bus/usb/devices/1-1");
+  EXPECT_EQ(Poll(200).back(), kPhaseRestart);
+  EXPECT_EQ(m_view.LogTexts().size(), 2u);
 }
 
 TEST_F(ConnectionPoll, TwoDevicesEndWithoutOpeningEither) {

@@ -63,6 +63,8 @@ class ScriptedDeviceList : public platform::PresentDeviceList {
     ++m_calls;
     return m_names;
   }
+  // The scripted list holds names only: no device shows up by its USB IDs.
+  bool HasUsbDevice(std::uint16_t, std::uint16_t) override { return false; }
   int Calls() const { return m_calls; }
 
  private:
