@@ -9,7 +9,7 @@
 #include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
 #include "platform/termination_signals.h"
-#include "update/update_outcome.h"
+#include "update/program_ending.h"
 
 #if defined(__SANITIZE_THREAD__)
 // Sanitizer builds only: Qt is not built with ThreadSanitizer, and its painting thread pool
@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   platform::TerminationSignals terminationSignals;
   CFWUpdaterApp application;
   // A request to end must end the program even when the UI thread is stuck in a vendor call.
-  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), &UpdateExitStatus);
+  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), &EndProgramNow);
   QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
                    &application, &CFWUpdaterApp::OnTerminationRequested);
   return application.Run();

@@ -20,12 +20,10 @@
 #include "platform/message_box.h"
 #include "platform/url_opener.h"
 #include "update/connection_checks.h"
-#include "update/update_history.h"
+#include "update/program_ending.h"
 #include "update/update_outcome.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
-
-platform::ConnectGuardHandle g_hConnectGuard = platform::kNoConnectGuard;
 
 namespace {
 
@@ -59,12 +57,10 @@ CFWUpdaterApp::~CFWUpdaterApp() {
   m_editMenu.reset();
   platform::SetOwnerlessMessageBox(nullptr);
   SetUrlOpener(nullptr);
-  // Process exit would drop the guard anyway; dropping it here keeps a test process that
-  // starts several applications from piling up held names.
-  if (g_hConnectGuard != platform::kNoConnectGuard && g_hConnectGuard == m_guard) {
-    platform::ReleaseConnectGuard(g_hConnectGuard);
-    g_hConnectGuard = platform::kNoConnectGuard;
-  }
+  // The worker has been joined with the view. Process exit would drop the guard anyway;
+  // ending here keeps a test process that starts several applications from piling up held
+  // names.
+  if (g_hConnectGuard != platform::kNoConnectGuard && g_hConnectGuard == m_guard) EndProgram();
 }
 
 bool CFWUpdaterApp::InitInstance() {
@@ -107,23 +103,27 @@ bool CFWUpdaterApp::InitInstance() {
 }
 
 int CFWUpdaterApp::Run() {
-  if (!InitInstance()) return m_refusedByGuard ? kExitAnotherCopy : kExitNoUpdate;
-  QApplication::exec();
+  if (InitInstance()) {
+    QApplication::exec();
+  } else if (m_refusedByGuard) {
+    return kExitAnotherCopy;
+  }
   // However the window went (the sequence's end, the close box, Exit, a signal), only a
   // confirmed update ends with success.
-  return UpdateExitStatus();
+  return EndAfterClose();
 }
 
-int CFWUpdaterApp::ExitStatusAfterClose() const {
-  return UpdateExitStatus();
+int CFWUpdaterApp::EndAfterClose() {
+  // Closing has stopped the worker already, unless the event loop ended some other way.
+  CFWUpdaterView* view = m_mainFrame != nullptr ? m_mainFrame->view() : nullptr;
+  if (view != nullptr && !view->BeginClose()) EndProcessLeavingStuckWorker();
+  return EndProgram();
 }
 
 void CFWUpdaterApp::EndProcessLeavingStuckWorker() {
   std::fprintf(stderr, "FWUpdater: the device did not answer; ending without waiting for it\n");
-  // The attempt ends here as a closed one: nothing will end it later.
-  EndHistoryAttempt(kHistoryClosed);
   std::fflush(nullptr);
-  std::_Exit(ExitStatusAfterClose());
+  EndProgramNow();
 }
 
 void CFWUpdaterApp::PreLoadState() {
@@ -195,9 +195,9 @@ void CFWUpdaterApp::OnTerminationRequested() {
 void CFWUpdaterApp::OnAppExit() {
   // The question comes before the guard is touched: a No leaves everything as it was.
   if (m_mainFrame != nullptr && !m_mainFrame->ConfirmClose()) return;
-  // Without a guard (never created) there is nothing to release. A released guard is
-  // forgotten at once, so no later release can close a descriptor number reused since.
-  platform::ReleaseConnectGuard(g_hConnectGuard);
-  g_hConnectGuard = platform::kNoConnectGuard;
   if (m_mainFrame != nullptr) m_mainFrame->CloseWithoutAsking();
+  // The guard is dropped only once the worker has left the vendor library: until then a second
+  // copy must not open the device beside this one. A worker stuck there has ended the process
+  // during the close, with the guard still held.
+  EndAfterClose();
 }

@@ -8,14 +8,11 @@
 #include <string>
 
 #include "platform/connect_guard.h"
+#include "update/program_ending.h"  // g_hConnectGuard
 
 class QMenu;
 class CFWUpdaterDoc;
 class CMainFrame;
-
-// The connection guard this process holds, or platform::kNoConnectGuard when it holds none
-// (never taken, not creatable, or released by the Exit command). Main thread only.
-extern platform::ConnectGuardHandle g_hConnectGuard;
 
 inline constexpr const char* kApplicationId = "FWUpdater.AppID.NoVersion";
 inline constexpr const char* kMultipleStartCaption = "複数起動検知";
@@ -31,7 +28,7 @@ class CFWUpdaterApp : public QObject {
   // Sets the application identity and installs the Qt presenter for ownerless message boxes.
   // guardName: the connection guard's name; empty: ConnectGuardNameFromEnvironment().
   explicit CFWUpdaterApp(std::string guardName = {});
-  // Closes the frame and view (stopping the update's worker) and then drops the guard.
+  // Closes the frame and view (stopping the update's worker) and then drops the guard it took.
   ~CFWUpdaterApp() override;
 
   CFWUpdaterApp(const CFWUpdaterApp&) = delete;
@@ -45,17 +42,15 @@ class CFWUpdaterApp : public QObject {
 
   // InitInstance and then the event loop; the process's exit status: kExitUpdateCompleted
   // only when the device confirmed the update, kExitAnotherCopy when another copy holds the
-  // guard, kExitNoUpdate otherwise (update/update_outcome.h).
+  // guard, kExitNoUpdate otherwise (update/update_outcome.h). The end is EndProgram's, once the
+  // view has stopped its worker.
   int Run();
-
-  // The exit status of a process whose window has closed, however it closed: 0.
-  int ExitStatusAfterClose() const;
 
   // The window has closed while the update's worker is stuck in a vendor call that may never
   // return. Destroying the view, the agent or the loaded library would pull them from under
-  // that thread, and waiting for it could last for ever: the process ends here, with the
-  // status of any close, after flushing standard output and error, without running
-  // destructors. The system drops the connection guard with the process.
+  // that thread, and waiting for it could last for ever: after flushing standard output and
+  // error, the process ends through EndProgramNow (the attempt's line, the status of any
+  // close, the guard held until the process has gone), without running destructors.
   [[noreturn]] void EndProcessLeavingStuckWorker();
 
   // The command handlers.
@@ -64,7 +59,8 @@ class CFWUpdaterApp : public QObject {
   void OnFileOpen();  // the open dialog; the chosen file is recorded, never read
   void OnFileSave();  // nothing to store: no file is touched
   void OnAppExit();   // asks first while the device is being written (a No changes nothing),
-                      // then drops the guard and closes the main window
+                      // then closes the main window, and drops the guard once its view has
+                      // stopped the worker (EndProgram)
 
   // A request from outside to end the program (a termination signal): closes the main window
   // as its close box does but without asking, even while the device is being written (the
@@ -84,6 +80,9 @@ class CFWUpdaterApp : public QObject {
   void ConnectCommands();
   // New or opened document: the view's initial update, then the frame's fit.
   void InitialUpdateFrame();
+  // The window has gone, or start-up failed: the view stops its worker (a worker stuck in the
+  // vendor library ends the process here), then EndProgram; its exit status.
+  int EndAfterClose();
 
   std::string m_guardName;
   // The guard this object took, to tell it from one a later application object took.

@@ -4,14 +4,17 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <QPointer>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 namespace platform {
@@ -28,24 +31,44 @@ static_assert(std::atomic<int>::is_always_lock_free);
 struct sigaction previousActions[kTerminationSignals.size()];
 bool replaced[kTerminationSignals.size()] = {};
 
-// The deadline after a termination request: seconds (0: none), and the status to end with.
-std::atomic<unsigned> deadlineSeconds{0};
-// Asked for the status when the deadline passes: the outcome may have changed since the
-// signal (an async-signal-safe, lock-free read).
-std::atomic<int (*)()> deadlineStatus{nullptr};
-std::atomic<bool> deadlineArmed{false};
-struct sigaction previousAlarmAction;
+// The deadline's pipe as the handler reaches it; -1 while no deadline is armed.
+std::atomic<int> handlerDeadlineEnd{-1};
+constexpr char kDeadlineStart = 'T';
 
-void OnDeadline(int) {
-  int (*const status)() = deadlineStatus.load();
-  _exit(status != nullptr ? status() : 0);
+// The deadline's thread: waits for the first termination signal, then for delay, and ends the
+// process, unless destruction closes the pipe's write end first (the read then sees its end).
+void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)()) {
+  char byte = 0;
+  for (;;) {
+    const ssize_t count = ::read(readEnd, &byte, 1);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return;
+    if (byte == kDeadlineStart) break;
+  }
+  const auto end = std::chrono::steady_clock::now() + delay;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd wait{readEnd, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready <= 0) continue;  // the time, or an interruption: look at the clock again
+    char bytes[64];
+    const ssize_t count = ::read(readEnd, bytes, sizeof bytes);
+    if (count == 0) return;
+    // Further signals change nothing: the deadline counts from the first.
+  }
+  if (endProcess != nullptr) endProcess();
+  ::_exit(kDeadlineFallbackStatus);
 }
 
 void OnTerminationSignal(int signalNumber) {
   handlersRunning.fetch_add(1);
   const int savedErrno = errno;
-  const unsigned seconds = deadlineSeconds.load();
-  if (seconds > 0 && !deadlineArmed.exchange(true)) alarm(seconds);
+  const int deadlineEnd = handlerDeadlineEnd.load();
+  if (deadlineEnd >= 0) {
+    [[maybe_unused]] const ssize_t written = ::write(deadlineEnd, &kDeadlineStart, 1);
+  }
   const int writeEnd = handlerWriteEnd.load();
   if (writeEnd >= 0) {
     const auto byte = static_cast<unsigned char>(signalNumber);
@@ -96,32 +119,45 @@ TerminationSignals::~TerminationSignals() {
   Uninstall();
 }
 
-void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, int (*status)()) {
-  if (!m_installed || m_deadlineInstalled || delay.count() <= 0) return;
-  struct sigaction action {};
-  action.sa_handler = &OnDeadline;
-  sigemptyset(&action.sa_mask);
-  if (::sigaction(SIGALRM, &action, &previousAlarmAction) != 0) return;
-  m_deadlineInstalled = true;
-  deadlineStatus.store(status);
-  deadlineArmed.store(false);
-  deadlineSeconds.store(static_cast<unsigned>(delay.count()));
+void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)()) {
+  if (!m_installed || m_deadline.joinable() || delay.count() <= 0) return;
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) {
+    std::fprintf(stderr, "FWUpdater: no pipe for the end after a termination signal (%s)\n",
+                 std::strerror(errno));
+    return;
+  }
+  // The handler must never block on a full pipe; the thread's end blocks while it waits.
+  ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  try {
+    m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess);
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "FWUpdater: no thread for the end after a termination signal\n");
+    ::close(ends[0]);
+    ::close(ends[1]);
+    return;
+  }
+  m_deadlineReadEnd = ends[0];
+  m_deadlineWriteEnd = ends[1];
+  handlerDeadlineEnd.store(m_deadlineWriteEnd);
 }
 
 void TerminationSignals::Uninstall() {
   if (!m_installed) return;
-  if (m_deadlineInstalled) {
-    deadlineSeconds.store(0);
-    alarm(0);
-    ::sigaction(SIGALRM, &previousAlarmAction, nullptr);
-    m_deadlineInstalled = false;
-  }
   for (std::size_t index = 0; index < kTerminationSignals.size(); ++index) {
     if (replaced[index]) ::sigaction(kTerminationSignals[index], &previousActions[index], nullptr);
     replaced[index] = false;
   }
   handlerWriteEnd.store(-1);
+  handlerDeadlineEnd.store(-1);
   while (handlersRunning.load() != 0) sched_yield();
+  if (m_deadline.joinable()) {
+    // No handler can reach the write end any more: closing it ends the thread's wait.
+    ::close(m_deadlineWriteEnd);
+    m_deadline.join();
+    ::close(m_deadlineReadEnd);
+    m_deadlineReadEnd = m_deadlineWriteEnd = -1;
+  }
   delete m_notifier;
   m_notifier = nullptr;
   ::close(m_readEnd);

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <thread>
 
 class QSocketNotifier;
 
@@ -13,6 +14,10 @@ namespace platform {
 
 // The signals taken over: SIGTERM, SIGINT, SIGHUP.
 inline constexpr std::array<int, 3> kTerminationSignals = {SIGTERM, SIGINT, SIGHUP};
+
+// The status of a process ended by the deadline without an ending of its own: the program's
+// status for an end without an update, never success.
+inline constexpr int kDeadlineFallbackStatus = 2;
 
 // Created on the UI thread, which must run an event loop for terminationRequested to arrive;
 // at most one instance per process at a time (a second one installs nothing).
@@ -39,13 +44,15 @@ class TerminationSignals : public QObject {
   // instance holds them): the signals then keep their previous effect.
   bool installed() const { return m_installed; }
 
-  // From the first termination signal on, the process ends with status() after delay, whatever
-  // the receiver of terminationRequested does or fails to do: a UI thread stuck in a call
-  // that never returns cannot even read the request. The countdown is the kernel's alarm
-  // (SIGALRM), so it needs no thread of ours; its handler only calls status, which must be
-  // async-signal-safe, and _exit. Call at most once,
-  // while installed; destruction disarms it.
-  void EndProcessIfStuck(std::chrono::seconds delay, int (*status)());
+  // From the first termination signal on, the process ends after delay, whatever the receiver
+  // of terminationRequested does or fails to do: a UI thread stuck in a call that never
+  // returns cannot even read the request. The countdown runs on a thread of this object's own
+  // that the handler wakes through a pipe; no process-wide alarm is involved, so a library's
+  // own alarm() can neither fire nor cancel it. When the delay has passed, that thread calls
+  // endProcess, which must end the process and may find any other thread holding any lock
+  // (only async-signal-safe calls); should it return, or be null, the process ends with
+  // kDeadlineFallbackStatus. Call at most once, while installed; destruction disarms it.
+  void EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)());
 
  signals:
   // A termination signal arrived; signalNumber is SIGTERM, SIGINT or SIGHUP.
@@ -56,9 +63,12 @@ class TerminationSignals : public QObject {
   void Uninstall();
 
   bool m_installed = false;
-  bool m_deadlineInstalled = false;
   int m_readEnd = -1;
   int m_writeEnd = -1;
+  // The deadline's thread and its pipe: the handler writes to it, destruction closes it.
+  std::thread m_deadline;
+  int m_deadlineReadEnd = -1;
+  int m_deadlineWriteEnd = -1;
   QSocketNotifier* m_notifier = nullptr;
 };
 

@@ -7,6 +7,7 @@
 
 #include "update/connection_checks.h"
 #include "update/firmware_image.h"
+#include "update/program_ending.h"
 #include "update/update_history.h"
 #include "update/update_outcome.h"
 #include "update/update_protocol.h"
@@ -202,9 +203,9 @@ bool UpdateController::ShutdownWithin(std::chrono::milliseconds limit) {
   m_shutDown = true;
   SetUpdateClosing(true);
   const bool stopped = !m_worker || m_worker->StopWithin(limit);
-  // An attempt the window leaves before it has ended (with the worker joined, nothing else
-  // can end it now; a worker left stuck is ended by the process's own end).
-  if (stopped) EndHistoryAttempt(kHistoryClosed);
+  // With the worker joined, nothing else can end an attempt still open; a worker left stuck
+  // is followed by the process's own end (EndProgramNow), which writes it.
+  if (stopped) EndOpenAttemptAsClosed();
   return stopped;
 }
 

@@ -8,10 +8,17 @@
 // "closed", or the message the attempt failed with on one line. Control characters and
 // backslashes in the name and the message are written as \xNN and \\.
 //
+// The history stays readable: its folders are created with mode 0700 (folders that exist are
+// left as they are), a line is written whole with one write under the file's lock, a line that
+// an earlier write left unfinished is closed before the next, a short write is cut back off,
+// and the file keeps the newest kHistoryLinesKept lines (older ones are dropped by rewriting the
+// file beside itself and renaming it over).
+//
 // The history never stands in the update's way: a file that cannot be written costs one line
 // on standard error for the whole process, and nothing else.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -21,6 +28,9 @@ inline constexpr const char* kHistoryCompleted = "completed";
 inline constexpr const char* kHistoryDeclined = "declined";
 inline constexpr const char* kHistoryClosed = "closed";
 
+// How many lines (attempts) the history keeps.
+inline constexpr std::size_t kHistoryLinesKept = 1000;
+
 struct HistoryAttempt {
   std::string firmwareFileName;  // the name only, no folder
   std::uint64_t fileLength = 0;
@@ -29,7 +39,8 @@ struct HistoryAttempt {
 };
 
 // Phase 3, UI thread, just before the confirmation question: opens the attempt that the next
-// EndHistoryAttempt ends (an attempt still open is replaced).
+// EndHistoryAttempt ends (an attempt still open is replaced). Prepares its line with the
+// outcome "closed" for WriteOpenAttemptAsClosed, and creates the history's folders.
 void BeginHistoryAttempt(const HistoryAttempt& attempt);
 
 // Ends the open attempt with its outcome (one of the constants above, or the failure's
@@ -37,6 +48,14 @@ void BeginHistoryAttempt(const HistoryAttempt& attempt);
 // an attempt counts. Any thread; the sequence's hand-overs keep the calls apart, a lock keeps
 // them safe.
 void EndHistoryAttempt(std::string_view outcome);
+
+// The ending of a process that cannot run ordinary code any more (a thread stuck in the vendor
+// library, a deadline after a termination signal): writes the open attempt's line prepared by
+// BeginHistoryAttempt, with the outcome "closed" and the time of now in the UTC offset that was
+// in force when the attempt began. Only system calls that are async-signal-safe: no allocation,
+// no lock another thread could hold (the file's lock is waited for a second at most). Nothing
+// when no attempt is open or another ending has taken it. Any thread, also a signal handler.
+void WriteOpenAttemptAsClosed() noexcept;
 
 // True while an attempt is open. For tests.
 bool HistoryAttemptOpen();

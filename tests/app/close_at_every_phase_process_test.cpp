@@ -208,6 +208,26 @@ TEST_F(CloseAtEveryPhaseTest, Phase3WithADeviceReadThatNeverReturns) {
   EXPECT_FALSE(program.ErrorOutput().contains(kConfirmationBox));
 }
 
+// The checksum read of phase 5 runs on the UI thread: stuck there after the device was written,
+// the program ends at the deadline with the attempt on record, and holds the guard until then.
+TEST_F(CloseAtEveryPhaseTest, Phase5WithAChecksumReadThatNeverReturns) {
+  WriteFirmware(2);
+  // Exchange 1 is the device information, 2 to 5 the two blocks and their status: 6 the checksum.
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 6\n");
+  SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
+  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f603") >= 1 || !program.Running(); },
+                        kPhaseTimeoutMs));
+  program.Signal(SIGTERM);
+  // A second copy started while the first is still stuck in the device is refused.
+  SpawnedProgram& second = Start({{"FWU_AUTO_ANSWER_BOXES", "1"}});
+  ASSERT_TRUE(second.WaitForEnd(kHangTimeoutMs));
+  EXPECT_EQ(second.ExitCode(), 1) << second.ErrorOutput().toStdString();
+  EXPECT_TRUE(second.ErrorOutput().contains(QStringLiteral("[複数起動検知]")));
+  CloseAndCheck(program, "phase5-stuck-checksum-read", {});
+  EXPECT_TRUE(HistoryEndsWith("\tclosed"));
+  EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox));
+}
+
 TEST_F(CloseAtEveryPhaseTest, Phase5WithTheCompletionBoxOpen) {
   WriteFirmware(2);
   WriteScenario("list 1 SCRIBOLANTE-X-1\n");

@@ -23,8 +23,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -392,6 +394,30 @@ TEST_F(CloseWhileWritingTest, AsksFirstAndNoKeepsTheUpdateAndTheGuard) {
   m_application->OnAppExit();
   EXPECT_EQ(m_boxes.seen().size(), 4u);
   EXPECT_FALSE(m_frame->isVisible());
+  EXPECT_FALSE(platform::IsConnectGuardHeld(m_guardName));
+}
+
+// After Yes the window goes at once, but the guard stays until the worker has left its
+// transfer: a copy started meanwhile must not reach the device beside this one.
+TEST_F(CloseWhileWritingTest, AfterYesTheGuardStaysUntilTheWorkerHasLeftTheDevice) {
+  m_answers = {QMessageBox::Yes};
+  UpdateController* const controller = UpdateController::current;
+  ASSERT_NE(controller, nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return controller->BlockWriteInFlight(); }));
+  std::atomic<bool> closing{true};
+  std::atomic<int> releasedWhileWriting{0};
+  std::thread probe([&] {
+    while (closing.load()) {
+      // The guard first: once it is gone, no block write may be in flight any more.
+      const bool held = platform::IsConnectGuardHeld(m_guardName);
+      if (!held && controller->BlockWriteInFlight()) releasedWhileWriting.fetch_add(1);
+    }
+  });
+  m_application->OnAppExit();
+  closing.store(false);
+  probe.join();
+  EXPECT_FALSE(m_frame->isVisible());
+  EXPECT_EQ(releasedWhileWriting.load(), 0);
   EXPECT_FALSE(platform::IsConnectGuardHeld(m_guardName));
 }
 

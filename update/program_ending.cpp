@@ -1,0 +1,29 @@
+// The one ending of the program, in its orderly form and in the form that ends the process at
+// once.
+#include "update/program_ending.h"
+
+#include <unistd.h>
+
+#include "update/update_history.h"
+#include "update/update_outcome.h"
+
+platform::ConnectGuardHandle g_hConnectGuard = platform::kNoConnectGuard;
+
+void EndOpenAttemptAsClosed() {
+  EndHistoryAttempt(kHistoryClosed);
+}
+
+int EndProgram() {
+  EndOpenAttemptAsClosed();
+  // A released guard is forgotten at once, so no later release can close a descriptor number
+  // reused since.
+  platform::ReleaseConnectGuard(g_hConnectGuard);
+  g_hConnectGuard = platform::kNoConnectGuard;
+  return UpdateExitStatus();
+}
+
+void EndProgramNow() noexcept {
+  WriteOpenAttemptAsClosed();
+  // UpdateExitStatus is one lock-free load: kExitNoUpdate unless the update was confirmed.
+  ::_exit(UpdateExitStatus());
+}
