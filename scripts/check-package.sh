@@ -28,7 +28,7 @@ fail() {
 
 scratch=$(mktemp -d /tmp/fwu-package-check.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-export XDG_STATE_HOME=$scratch/state XDG_CONFIG_HOME=$scratch/config
+export XDG_STATE_HOME=$scratch/state XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache
 # The updater alone, as a user installs it for a real device, and with the simulator added.
 updater_only=$scratch/updater-only
 dpkg-deb -x "$updater_deb" "$updater_only"

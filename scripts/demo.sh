@@ -32,6 +32,7 @@ cmake --install "$build_dir" --prefix "$prefix" --component simulator >/dev/null
 
 launcher=$prefix/bin/scribolante-fw-updater-simulator
 export XDG_STATE_HOME=$root/demo/home/state XDG_CONFIG_HOME=$root/demo/home/config
+export XDG_CACHE_HOME=$root/demo/home/cache
 
 # Prepares demo/<scenario>/ with a firmware file and the scenario's environment.
 prepare() {

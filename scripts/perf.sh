@@ -21,7 +21,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The update history and settings of every measured run go into the scratch folder, never into
 # the home of whoever measures.
-export XDG_STATE_HOME=$work/state XDG_CONFIG_HOME=$work/config
+export XDG_STATE_HOME=$work/state XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 
 echo "== Crc16 and memcpy" >&2
 "$bin/crc_bench" --benchmark_format=json --benchmark_repetitions=3 \
