@@ -128,7 +128,11 @@ dpkg_root=$scratch/dpkg-root
 mkdir -p "$dpkg_root/var/lib/dpkg/info" "$dpkg_root/var/lib/dpkg/updates"
 touch "$dpkg_root/var/lib/dpkg/status"
 in_root() {
-  dpkg --root="$dpkg_root" --log=/dev/null --force-not-root --force-depends "$@" >/dev/null
+  local output
+  output=$(dpkg --root="$dpkg_root" --log=/dev/null --force-not-root --force-depends "$@" 2>&1) || {
+    echo "$output" >&2
+    fail "dpkg $* failed"
+  }
 }
 in_root --install "$updater_deb"
 head -c 65536 /dev/urandom >"$dpkg_root$maker_library"
