@@ -2,7 +2,8 @@
 # Builds and runs every test: a plain build, then AddressSanitizer+UBSan and ThreadSanitizer
 # builds, then a short run of every fuzz target (clang's libFuzzer), then the Debian packages
 # are built, checked and tried from an unpacked copy. No display is needed: Qt runs offscreen,
-# and the installed package runs under Xvfb.
+# and the installed package runs under Xvfb. Run as root, the plain part also runs the two
+# cases about unreadable files as the user nobody.
 # Usage: scripts/test.sh [plain|address|thread|fuzz|package|all]   (default: all)
 # FWU_FUZZ_SECONDS sets the time per fuzz target (default 15: a smoke run; scripts/fuzz.sh alone
 # runs longer).
@@ -13,8 +14,8 @@ which=${1:-all}
 "$root/scripts/install-deps.sh"
 
 export QT_QPA_PLATFORM=offscreen
-# Whatever runs here keeps its settings, update history and caches in a scratch folder, never
-# in the home of whoever runs the tests (each script and the test suite also see to that).
+# Whatever runs here keeps its settings and update history in a scratch folder, never in the
+# home of whoever runs the tests (each script and the test suite also see to that).
 scratch_home=$(mktemp -d /tmp/fwu-test-home.XXXXXX)
 export XDG_STATE_HOME=$scratch_home/state XDG_CONFIG_HOME=$scratch_home/config
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
