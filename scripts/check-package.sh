@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks the Debian packages that scripts/package.sh made: validates the desktop entry and the
-# software-centre entry, runs lintian (errors and warnings fail), unpacks both packages into a
-# scratch root, and from that installed copy prints the version and runs one whole update under
-# Xvfb, the firmware file given as an argument from another folder.
-# Usage: scripts/check-package.sh [build-dir]   (default: build-release)
+# Checks the Debian packages that scripts/package.sh made: validates the desktop entry, the
+# software-centre entry and the udev rule, runs lintian (errors and warnings fail), makes sure
+# the program carries no test switch, installs and removes the packages with dpkg in a scratch
+# root around a stand-in for the maker's library (which must come through byte for byte),
+# unpacks both packages into a scratch root, and from that installed copy prints the version
+# and runs one whole update under Xvfb through the simulator's launcher, the firmware file given
+# as an argument from another folder. Settings and update history go to the scratch folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$root/build-release}
@@ -26,6 +28,7 @@ fail() {
 
 scratch=$(mktemp -d /tmp/fwu-package-check.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
+export XDG_STATE_HOME=$scratch/state XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache
 # The updater alone, as a user installs it for a real device, and with the simulator added.
 updater_only=$scratch/updater-only
 dpkg-deb -x "$updater_deb" "$updater_only"
@@ -34,12 +37,23 @@ dpkg-deb -x "$updater_deb" "$installed"
 dpkg-deb -x "$simulator_deb" "$installed"
 
 echo "== package: contents"
-updater_files=$(dpkg-deb -c "$updater_deb")
-simulator_files=$(dpkg-deb -c "$simulator_deb")
+# The paths each package installs, one a line.
+package_paths() { dpkg-deb --fsys-tarfile "$1" | tar -t | sed 's|^\./|/|; s|/$||'; }
+updater_files=$(package_paths "$updater_deb")
+simulator_files=$(package_paths "$simulator_deb")
+program_dir=/usr/lib/scribolante-fw-updater
+maker_library=$program_dir/GPlusUSBLibEx.so
+grep -qx "$maker_library" <<<"$updater_files"$'\n'"$simulator_files" &&
+  fail "a package carries $maker_library, the place of the maker's library"
 grep -q '/GPlusUSBLibEx\.so$' <<<"$updater_files" &&
-  fail "the updater package carries the simulated library"
-grep -q '/usr/lib/scribolante-fw-updater/GPlusUSBLibEx\.so$' <<<"$simulator_files" ||
-  fail "the simulator package does not carry GPlusUSBLibEx.so"
+  fail "the updater package carries a GPlusUSBLibEx.so"
+for file in $program_dir/simulator/GPlusUSBLibEx.so $program_dir/simulator/FWUpdater \
+            /usr/bin/scribolante-fw-updater-simulator \
+            /usr/share/scribolante-fw-updater/scenarios/default.scenario; do
+  grep -qx "$file" <<<"$simulator_files" || fail "the simulator package does not carry $file"
+done
+udev_rule=/lib/udev/rules.d/60-scribolante-fw-updater.rules
+grep -qx "$udev_rule" <<<"$updater_files" || fail "the updater package does not carry $udev_rule"
 # Nothing installed may name the folders the packages were built from or in.
 for folder in "$root" "$build_dir"; do
   if grep -rlF "$folder" "$installed" >/dev/null; then
@@ -79,8 +93,63 @@ handlers=$(env $export_data gio mime application/x-scribolante-firmware)
 grep -q 'FWUpdater.AppID.NoVersion.desktop' <<<"$handlers" ||
   fail "no application opens application/x-scribolante-firmware"
 
+echo "== package: the udev rule"
+# The rule opens the device the program looks for, as a USB device and as hidraw nodes, to the
+# user at the seat.
+device_id() {
+  sed -n "s/.*kDevice${1}Id = 0x\([0-9A-Fa-f]\{4\}\);.*/\1/p" "$root/update/connection_checks.h" |
+    tr A-F a-f
+}
+vendor_id=$(device_id Vendor) product_id=$(device_id Product)
+for match in 'SUBSYSTEM=="usb", .*ATTR' 'SUBSYSTEM=="hidraw", .*ATTRS'; do
+  grep -q "^$match{idVendor}==\"$vendor_id\", .*{idProduct}==\"$product_id\", TAG+=\"uaccess\"$" \
+    "$installed$udev_rule" || fail "the udev rule lacks $match for $vendor_id:$product_id with uaccess"
+done
+
 echo "== package: lintian"
 lintian --fail-on error,warning --display-info --pedantic "$updater_deb" "$simulator_deb"
+
+echo "== package: no test switches in the shipped program"
+# The names the test switches are read by, as the source names them; a plain build compiles
+# none of them in, so none may appear in either copy of the installed program.
+switches=$(grep -o '"FWU_[A-Z_]*"' "$root/platform/test_switches.cpp" | tr -d '"' | sort -u)
+[ -n "$switches" ] || fail "no test switch names found in platform/test_switches.cpp"
+for program in "$installed$program_dir/FWUpdater" "$installed$program_dir/simulator/FWUpdater"; do
+  for switch in $switches; do
+    grep -qaF "$switch" "$program" && fail "$program carries the test switch $switch"
+  done
+done
+
+echo "== package: the maker's library survives installing and removing the packages"
+# dpkg itself, in a scratch root of its own, around a stand-in for the maker's library that
+# the user put where the package description says. The packages have no maintainer scripts,
+# so the libraries they depend on need not be there.
+dpkg_root=$scratch/dpkg-root
+mkdir -p "$dpkg_root/var/lib/dpkg/info" "$dpkg_root/var/lib/dpkg/updates"
+touch "$dpkg_root/var/lib/dpkg/status"
+in_root() {
+  local output
+  output=$(dpkg --root="$dpkg_root" --log=/dev/null --force-not-root --force-depends "$@" 2>&1) || {
+    echo "$output" >&2
+    fail "dpkg $* failed"
+  }
+}
+in_root --install "$updater_deb"
+head -c 65536 /dev/urandom >"$dpkg_root$maker_library"
+maker_sum=$(sha256sum <"$dpkg_root$maker_library")
+expect_maker_library() {
+  [ -f "$dpkg_root$maker_library" ] || fail "the maker's library is gone after $1"
+  [ "$(sha256sum <"$dpkg_root$maker_library")" = "$maker_sum" ] ||
+    fail "the maker's library changed on $1"
+}
+in_root --install "$simulator_deb"
+expect_maker_library "installing the simulator"
+[ -x "$dpkg_root/usr/bin/scribolante-fw-updater-simulator" ] || fail "the simulator did not install"
+in_root --remove scribolante-fw-updater-simulator
+expect_maker_library "removing the simulator"
+in_root --install "$simulator_deb"
+in_root --purge scribolante-fw-updater-simulator scribolante-fw-updater
+expect_maker_library "purging both packages"
 
 echo "== package: the installed program"
 launcher=$installed/usr/bin/scribolante-fw-updater
@@ -99,8 +168,9 @@ head -c 1024 /dev/zero >"$scratch/no-library/SC5_Firmware_v1.3.bin"
 FWU_DEMO_TIME_LIMIT=60 "$root/scripts/demo-headless.sh" \
   "$updater_only/usr/bin/scribolante-fw-updater" "$scratch/no-library" no-library
 
-# One whole update from the installed copy, against a quick simulated device; the firmware file
-# sits in another folder than the working folder and is named on the command line.
+# One whole update from the installed copy through the simulator's launcher, against a quick
+# simulated device; the firmware file sits in another folder than the working folder and is
+# named on the command line.
 run=$scratch/run
 mkdir -p "$run/work" "$run/firmware"
 head -c $((1024 * 1024)) /dev/urandom >"$run/firmware/SC5_Firmware_v1.3.bin"
@@ -109,6 +179,10 @@ list 1 PACKAGE-CHECK
 info status 0
 info version 1 0
 SCENARIO
-GPLUS_SIM_SCENARIO=$run/one-device.scenario FWU_DEMO_TIME_LIMIT=120 \
-  "$root/scripts/demo-headless.sh" "$launcher" "$run/work" update "$run/firmware/SC5_Firmware_v1.3.bin"
+FWU_DEMO_TIME_LIMIT=120 "$root/scripts/demo-headless.sh" "$installed/usr/bin/scribolante-fw-updater-simulator" \
+  "$run/work" update --scenario "$run/one-device.scenario" "$run/firmware/SC5_Firmware_v1.3.bin"
+grep -q 'the devices are simulated' "$run/work/updater.log" ||
+  fail "the simulator's launcher did not say that the devices are simulated"
+grep -q 'completed' "$XDG_STATE_HOME/scribolante-fw-updater/history.log" ||
+  fail "the update's history did not go to the scratch state folder"
 echo "== package: all checks passed"

@@ -29,6 +29,8 @@ cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   [ -n "${window_manager_pid:-}" ] && kill "$window_manager_pid" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
+  [ -n "${window_manager_home:-}" ] && rm -rf "$window_manager_home"
+  return 0
 }
 trap cleanup EXIT
 for _ in $(seq 50); do
@@ -36,7 +38,10 @@ for _ in $(seq 50); do
   sleep 0.1
 done
 # A window manager gives the windows their title bars, so the screenshots show the captions.
-openbox >/dev/null 2>&1 &
+# Its session files go to a scratch folder, not into the home of whoever runs this.
+window_manager_home=$(mktemp -d /tmp/fwu-demo-openbox.XXXXXX)
+HOME=$window_manager_home XDG_CACHE_HOME=$window_manager_home XDG_CONFIG_HOME=$window_manager_home \
+  openbox >/dev/null 2>&1 &
 window_manager_pid=$!
 sleep 0.5
 

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds the updater and its simulated device library (no tests, no benchmarks) in build-demo/,
-# installs both into demo/prefix/ and starts the installed updater in a demo working folder.
+# Builds the updater and its simulated devices (no tests, no benchmarks) in build-demo/,
+# installs the updater and the simulator into demo/prefix/ and starts the simulator's launcher,
+# scribolante-fw-updater-simulator, in a demo working folder.
 # Usage: scripts/demo.sh [scenario]    scenarios: simdevice/scenarios/*.scenario (default: default)
 # With a display the window opens and you take the update through it. Without one (a server,
 # CI) the same run happens under Xvfb: every message box is answered with its default button,
 # a screenshot is saved at each step, and the run fails unless the update completes.
+# The demo's settings and update history stay in demo/home/, not in your home.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 scenario=${1:-default}
@@ -28,7 +30,9 @@ rm -rf "$prefix"
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 cmake --install "$build_dir" --prefix "$prefix" --component simulator >/dev/null
 
-program=$prefix/bin/scribolante-fw-updater
+launcher=$prefix/bin/scribolante-fw-updater-simulator
+export XDG_STATE_HOME=$root/demo/home/state XDG_CONFIG_HOME=$root/demo/home/config
+export XDG_CACHE_HOME=$root/demo/home/cache
 
 # Prepares demo/<scenario>/ with a firmware file and the scenario's environment.
 prepare() {
@@ -38,7 +42,6 @@ prepare() {
   mkdir -p "$demo_dir"
   # A 4 MiB firmware image with a valid name; its contents are arbitrary.
   head -c $((4 * 1024 * 1024)) /dev/urandom >"$demo_dir/SC5_Firmware_v1.3.bin"
-  export GPLUS_SIM_SCENARIO=$root/simdevice/scenarios/$name.scenario
   unset FWU_SYSFS_ROOT
   # The normal-mode device shows up in the system's device list, not in the vendor library's:
   # a fake device tree stands in for it.
@@ -52,18 +55,18 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${FWU_DEMO_HEADLESS:-}" ]; then
   prepare "$scenario"
   echo "demo: starting the updater in $demo_dir (scenario: $scenario)"
   cd "$demo_dir"
-  exec "$program"
+  exec "$launcher" --scenario "$scenario"
 fi
 
 prepare "$scenario"
-"$root/scripts/demo-headless.sh" "$program" "$demo_dir" "$scenario"
+"$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" "$scenario" --scenario "$scenario"
 
 # The plain demo also shows the device in its normal mode, and gathers the screenshots that
 # the README shows into demo/screenshots/.
 if [ "$scenario" = default ]; then
   default_shots=$demo_dir/screenshots
   prepare normal-mode
-  "$root/scripts/demo-headless.sh" "$program" "$demo_dir" normal-mode
+  "$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" normal-mode --scenario normal-mode
   gathered=$root/demo/screenshots
   mkdir -p "$gathered"
   for name in confirmation main-window-writing about-box update-complete; do

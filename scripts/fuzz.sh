@@ -35,6 +35,9 @@ max_len() {
   esac
 }
 
+# The targets run the update sequence, which keeps an update history: in the build's scratch
+# folder, never in the home of whoever runs them.
+export XDG_STATE_HOME=$scratch/state XDG_CONFIG_HOME=$scratch/config
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 

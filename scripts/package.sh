@@ -6,6 +6,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${1:-$root/build-release}
 
+# The date the changelog, the software-centre entry and the manual pages carry: the time of the
+# last commit unless SOURCE_DATE_EPOCH is given, so that one commit always makes the same dates.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
+fi
+export SOURCE_DATE_EPOCH
+
 "$root/scripts/build.sh" "$build_dir" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DFWU_BUILD_TESTS=OFF -DFWU_BUILD_BENCHMARKS=OFF -DFWU_TEST_SWITCHES=OFF -DFWU_HARDENING=ON
 rm -rf "$build_dir/packages"

@@ -13,11 +13,15 @@ export QT_QPA_PLATFORM=offscreen
 echo "== building in $build (Release)" >&2
 # The measurements steer the program through its test switches (its own guard name, a fake
 # device tree, unattended boxes, the first-paint report): a build with them compiled in.
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWU_TEST_SWITCHES=ON >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFWU_TEST_SWITCHES=ON \
+  -DFWU_BUILD_BENCHMARKS=ON >/dev/null
 ninja -C "$build" -j2 crc_bench phase4_bench timing_fidelity FWUpdater GPlusUSBLibEx >&2
 bin=$build/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The update history and settings of every measured run go into the scratch folder, never into
+# the home of whoever measures.
+export XDG_STATE_HOME=$work/state XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache
 
 echo "== Crc16 and memcpy" >&2
 "$bin/crc_bench" --benchmark_format=json --benchmark_repetitions=3 \

@@ -2,7 +2,8 @@
 # Builds and runs every test: a plain build, then AddressSanitizer+UBSan and ThreadSanitizer
 # builds, then a short run of every fuzz target (clang's libFuzzer), then the Debian packages
 # are built, checked and tried from an unpacked copy. No display is needed: Qt runs offscreen,
-# and the installed package runs under Xvfb.
+# and the installed package runs under Xvfb. Run as root, the plain part also runs the two
+# cases about unreadable files as the user nobody.
 # Usage: scripts/test.sh [plain|address|thread|fuzz|package|all]   (default: all)
 # FWU_FUZZ_SECONDS sets the time per fuzz target (default 15: a smoke run; scripts/fuzz.sh alone
 # runs longer).
@@ -13,6 +14,10 @@ which=${1:-all}
 "$root/scripts/install-deps.sh"
 
 export QT_QPA_PLATFORM=offscreen
+# Whatever runs here keeps its settings and update history in a scratch folder, never in the
+# home of whoever runs the tests (each script and the test suite also see to that).
+scratch_home=$(mktemp -d /tmp/fwu-test-home.XXXXXX)
+export XDG_STATE_HOME=$scratch_home/state XDG_CONFIG_HOME=$scratch_home/config
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
@@ -55,7 +60,8 @@ set_test_command() {
   if [ "$name" = thread ] && setarch "$(uname -m)" -R true 2>/dev/null; then
     test_command=(setarch "$(uname -m)" -R)
   fi
-  test_command+=(ctest --test-dir "$build_dir" --output-on-failure -j"$test_jobs" --timeout 300)
+  # A build without a single test is a failure, not a pass.
+  test_command+=(ctest --test-dir "$build_dir" --output-on-failure -j"$test_jobs" --no-tests=error)
 }
 
 # The tests of one build run in the background while the next build compiles: they mostly
@@ -91,8 +97,47 @@ finish_tests() {
 
 stop_background() {
   if [ -n "$background_pid" ]; then kill -- "-$background_pid" 2>/dev/null || true; fi
+  rm -rf "$scratch_home"
 }
 trap stop_background EXIT
+
+# Two cases check how unreadable files are reported, which root can read anyway: they skip
+# when the tests run as root. Here they run as the unprivileged user nobody, from a copy of
+# their test programs in a folder that user can reach, and must pass rather than skip.
+unprivileged_cases=(
+  "app_tests CommandLineTest.PathsThatCannotBeUsedAreRefusedWithOneLine"
+  "update_tests FirmwareImageTest.FileWithoutReadPermissionIsReported"
+)
+run_unprivileged_cases() {
+  local build_dir=$1
+  [ "$(id -u)" -eq 0 ] || return 0
+  stage "plain: the permission cases as the user nobody"
+  local folder entry program name output
+  folder=$(mktemp -d /tmp/fwu-unprivileged.XXXXXX)
+  for entry in "${unprivileged_cases[@]}"; do
+    read -r program name <<<"$entry"
+    cp "$build_dir/bin/$program" "$folder/"
+  done
+  chown nobody:nogroup "$folder"
+  for entry in "${unprivileged_cases[@]}"; do
+    read -r program name <<<"$entry"
+    output=$(cd "$folder" && setpriv --reuid=nobody --regid=nogroup --clear-groups \
+               env HOME="$folder" TMPDIR="$folder" XDG_STATE_HOME="$folder" XDG_CONFIG_HOME="$folder" \
+               XDG_CACHE_HOME="$folder" "$folder/$program" --gtest_filter="$name" 2>&1) || {
+      echo "$output"
+      rm -rf "$folder"
+      echo "== plain: $name FAILED as the user nobody" >&2
+      exit 1
+    }
+    if ! grep -qF "[       OK ] $name" <<<"$output"; then
+      echo "$output"
+      rm -rf "$folder"
+      echo "== plain: $name did not run as the user nobody" >&2
+      exit 1
+    fi
+  done
+  rm -rf "$folder"
+}
 
 run_suite() {
   local name=$1 build_dir=$2
@@ -121,16 +166,20 @@ address_options=(-DCMAKE_CXX_COMPILER=clang++ -DFWU_SANITIZE=address -DFWU_BUILD
 thread_options=(-DFWU_SANITIZE=thread -DFWU_BUILD_BENCHMARKS=OFF)
 
 case "$which" in
-  plain) run_suite plain "$root/build" "$plain_flags" ;;
+  plain)
+    run_suite plain "$root/build" "$plain_flags" -DFWU_BUILD_BENCHMARKS=ON
+    run_unprivileged_cases "$root/build"
+    ;;
   address) run_suite address "$root/build-asan" "$address_flags" "${address_options[@]}" ;;
   thread) run_suite thread "$root/build-tsan" "$thread_flags" "${thread_options[@]}" ;;
   fuzz) run_fuzz ;;
   package) build_package && check_package ;;
   all)
-    build_suite plain "$root/build" "$plain_flags"
+    build_suite plain "$root/build" "$plain_flags" -DFWU_BUILD_BENCHMARKS=ON
     start_tests plain "$root/build"
     build_suite address "$root/build-asan" "$address_flags" "${address_options[@]}"
     finish_tests
+    run_unprivileged_cases "$root/build"
     start_tests address "$root/build-asan"
     build_suite thread "$root/build-tsan" "$thread_flags" "${thread_options[@]}"
     finish_tests
