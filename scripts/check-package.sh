@@ -14,12 +14,13 @@ packages=$build_dir/packages
 shopt -s nullglob
 updater_debs=("$packages"/scribolante-fw-updater_*.deb)
 simulator_debs=("$packages"/scribolante-fw-updater-simulator_*.deb)
+dev_debs=("$packages"/scribolante-fw-updater-dev_*.deb)
 shopt -u nullglob
-if [ ${#updater_debs[@]} -ne 1 ] || [ ${#simulator_debs[@]} -ne 1 ]; then
-  echo "check-package: expected one updater and one simulator package in $packages" >&2
+if [ ${#updater_debs[@]} -ne 1 ] || [ ${#simulator_debs[@]} -ne 1 ] || [ ${#dev_debs[@]} -ne 1 ]; then
+  echo "check-package: expected one updater, one simulator and one -dev package in $packages" >&2
   exit 1
 fi
-updater_deb=${updater_debs[0]} simulator_deb=${simulator_debs[0]}
+updater_deb=${updater_debs[0]} simulator_deb=${simulator_debs[0]} dev_deb=${dev_debs[0]}
 
 fail() {
   echo "check-package: $*" >&2
@@ -54,6 +55,12 @@ for file in $program_dir/simulator/GPlusUSBLibEx.so $program_dir/simulator/FWUpd
 done
 udev_rule=/lib/udev/rules.d/60-scribolante-fw-updater.rules
 grep -qx "$udev_rule" <<<"$updater_files" || fail "the updater package does not carry $udev_rule"
+dev_files=$(package_paths "$dev_deb")
+for file in /usr/include/scribolante-fw-updater/vendor_interfaces.h \
+            /usr/share/doc/scribolante-fw-updater-dev/VENDOR-LIBRARY.md; do
+  grep -qx "$file" <<<"$dev_files" || fail "the -dev package does not carry $file"
+done
+grep -q '/GPlusUSBLibEx\.so$' <<<"$dev_files" && fail "the -dev package carries a GPlusUSBLibEx.so"
 # Nothing installed may name the folders the packages were built from or in.
 for folder in "$root" "$build_dir"; do
   if grep -rlF "$folder" "$installed" >/dev/null; then
@@ -107,7 +114,7 @@ for match in 'SUBSYSTEM=="usb", .*ATTR' 'SUBSYSTEM=="hidraw", .*ATTRS'; do
 done
 
 echo "== package: lintian"
-lintian --fail-on error,warning --display-info --pedantic "$updater_deb" "$simulator_deb"
+lintian --fail-on error,warning --display-info --pedantic "$updater_deb" "$simulator_deb" "$dev_deb"
 
 echo "== package: no test switches in the shipped program"
 # The names the test switches are read by, as the source names them; a plain build compiles
@@ -160,6 +167,17 @@ case "$version_line" in
   *"SCRIBOLANTE X FW Updater"*" $(dpkg-deb -f "$updater_deb" Version)"*) ;;
   *) fail "--version printed '$version_line'" ;;
 esac
+
+# The installed conformance check accepts the simulated library, with one device listed, and
+# finds nothing to load where the maker's library belongs in the updater-only install.
+GPLUS_SIM_SCENARIO=$root/simdevice/scenarios/default.scenario \
+  "$installed/usr/bin/scribolante-fw-updater-check-library" \
+  "$installed$program_dir/simulator/GPlusUSBLibEx.so" >"$scratch/check-library.tap" ||
+  { cat "$scratch/check-library.tap" >&2; fail "the installed check-library refused the simulated library"; }
+tail -n 1 "$scratch/check-library.tap"
+status=0
+"$updater_only/usr/bin/scribolante-fw-updater-check-library" >/dev/null 2>&1 || status=$?
+[ "$status" -eq 2 ] || fail "check-library without the maker's library answered $status, not 2"
 
 # Without the simulator there is no vendor library: the updater says it cannot connect and
 # ends without an update.
