@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
+#include "app/ui_language.h"
 #include "platform/termination_signals.h"
 #include "update/update_outcome.h"
 
@@ -30,6 +31,8 @@ int main(int argc, char** argv) {
     if (const std::optional<int> status = ActOnCommandLine(line)) return *status;
   }
   QApplication qtApplication(argc, argv);
+  // The program's texts and Qt's own dialogs in the user's language.
+  InstallUiTranslations(qtApplication, UserUiLanguage());
   if (judgeAfterQt) {
     // Qt has taken its own options out now; what is left is judged again.
     const CommandLine rest = ParseCommandLine(QCoreApplication::arguments());

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
+#include "app/ui_language.h"
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
 
@@ -26,6 +27,11 @@ const char* const kQtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dogra
 
 QString Name() {
   return QString::fromUtf8(kCommandName);
+}
+
+// A text of the command line in the user's language; the application may not exist yet.
+QString Text(const char* source) {
+  return TranslateBeforeApplication(UserUiLanguage(), "CommandLine", source);
 }
 
 void Print(std::FILE* stream, const QString& text) {
@@ -67,7 +73,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.unknownOption = !parser.unknownOptionNames().isEmpty();
   } else if (parser.positionalArguments().size() > 1) {
     line.action = CommandLine::Action::Error;
-    line.error = QStringLiteral("引数は FILE または FOLDER の1つだけです。");
+    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
   } else if (!parser.positionalArguments().isEmpty()) {
     line.path = parser.positionalArguments().constFirst();
   }
@@ -77,21 +83,21 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error) {
   const QFileInfo info(path);
   if (!info.exists()) {
-    *error = QStringLiteral("ファイルまたはフォルダが見つかりません: %1").arg(path);
+    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1")).arg(path);
     return std::nullopt;
   }
   FirmwareSource source;
   if (info.isDir()) {
     // Listing a folder needs both: reading its names and entering it.
     if (!info.isReadable() || !info.isExecutable()) {
-      *error = QStringLiteral("フォルダを読み込めません: %1").arg(path);
+      *error = Text(QT_TRANSLATE_NOOP("CommandLine", "フォルダを読み込めません: %1")).arg(path);
       return std::nullopt;
     }
     source.folder = QFile::encodeName(info.absoluteFilePath()).toStdString();
     return source;
   }
   if (!info.isFile() || !info.isReadable()) {
-    *error = QStringLiteral("ファイルを読み込めません: %1").arg(path);
+    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルを読み込めません: %1")).arg(path);
     return std::nullopt;
   }
   source.folder = QFile::encodeName(info.absolutePath()).toStdString();
@@ -100,36 +106,39 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 }
 
 QString HelpText() {
-  return QStringLiteral(
-             "Usage: %1 [FILE|FOLDER]\n"
+  return Text(QT_TRANSLATE_NOOP(
+             "CommandLine",
+             "使い方: %1 [FILE|FOLDER]\n"
              "\n"
-             "Rewrites the firmware of a SCRIBOLANTE X connected over USB. It finds the firmware\n"
-             "file (a name containing SC5_Firmware_v<digits>.<digits>.bin), waits until exactly\n"
-             "one device in firmware-update mode is connected, shows both versions, asks for\n"
-             "confirmation, writes the image and has the device confirm its checksum.\n"
+             "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
+             "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
+             "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
+             "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
+             "確認させます。\n"
              "\n"
-             "Arguments:\n"
-             "  FILE           a firmware file: taken ahead of any other file of its folder when\n"
-             "                 its name qualifies; otherwise its folder is searched\n"
-             "  FOLDER         the folder searched for the firmware file\n"
-             "                 (without an argument: the working folder)\n"
-             "  The file and its folder are only read, never written.\n"
+             "引数:\n"
+             "  FILE           ファームウェアファイル。名前が条件に合えば、そのフォルダの\n"
+             "                 他のファイルより先に使います。合わなければそのフォルダを\n"
+             "                 探します\n"
+             "  FOLDER         ファームウェアファイルを探すフォルダ\n"
+             "                 (引数がなければ作業フォルダ)\n"
+             "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
              "\n"
-             "Options:\n"
-             "  -h, --help     show this help and exit\n"
-             "  -v, --version  show the program's name and version and exit\n"
-             "  Qt's own options (-platform, -style, ...) are accepted as well.\n"
+             "オプション:\n"
+             "  -h, --help     このヘルプを表示して終了します\n"
+             "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
+             "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
              "\n"
-             "Exit status:\n"
-             "  0  the device confirmed the checksum of the new firmware\n"
-             "  1  another copy of the program is running\n"
-             "  2  ended without an update: declined, two or more devices, a library or device\n"
-             "     failure, out of memory, the window closed or a termination signal before\n"
-             "     completion; or a path that does not exist or cannot be read\n"
+             "終了ステータス:\n"
+             "  0  本体が新しいファームウェアのチェックサムを確認した\n"
+             "  1  このプログラムがすでに起動している\n"
+             "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
+             "     異常、メモリ不足、完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
+             "     またはパスが存在しない・読み込めない\n"
              "\n"
-             "Each attempt that reaches the confirmation is noted in\n"
+             "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
              "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
-             "(by default ~/.local/state/scribolante-fw-updater/history.log).\n")
+             "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
       .arg(Name());
 }
 

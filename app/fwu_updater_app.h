@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/connect_guard.h"
+#include "update/message_text.h"
 
 class QMenu;
 class CFWUpdaterDoc;
@@ -18,9 +19,9 @@ class CMainFrame;
 extern platform::ConnectGuardHandle g_hConnectGuard;
 
 inline constexpr const char* kApplicationId = "FWUpdater.AppID.NoVersion";
-inline constexpr const char* kMultipleStartCaption = "複数起動検知";
+inline constexpr const char* kMultipleStartCaption = QT_TRANSLATE_NOOP("Messages", "複数起動検知");
 inline constexpr const char* kMultipleStartMessage =
-    "他のアプリケーションが起動しているため、SCRIBOLANTE X との通信ができません。\n終了します。";
+    QT_TRANSLATE_NOOP("Messages", "他のアプリケーションが起動しているため、SCRIBOLANTE X との通信ができません。\n終了します。");
 
 // Lives on the main (UI) thread; a QApplication must exist before it is constructed and
 // outlive it. One at a time per process.
