@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr const char* kCaption = QT_TRANSLATE_NOOP("CAboutDlg", "SCRIBOLANTE X FW Updater について");
+constexpr const char* kCaption =
+    QT_TRANSLATE_NOOP("CAboutDlg", "SCRIBOLANTE X FW Updater について");
 constexpr const char* kMakerLine = "Copyright (C) 2026 VELDRA Co., Ltd.";
 constexpr int kVersionLabelId = 1016;
 // The icon control keeps the icon's own size, as a static icon control does.

@@ -73,7 +73,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.unknownOption = !parser.unknownOptionNames().isEmpty();
   } else if (parser.positionalArguments().size() > 1) {
     line.action = CommandLine::Action::Error;
-    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
+    line.error =
+        Text(QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
   } else if (!parser.positionalArguments().isEmpty()) {
     line.path = parser.positionalArguments().constFirst();
   }
@@ -83,7 +84,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
 std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* error) {
   const QFileInfo info(path);
   if (!info.exists()) {
-    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1")).arg(path);
+    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1"))
+                 .arg(path);
     return std::nullopt;
   }
   FirmwareSource source;
@@ -107,38 +109,38 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 
 QString HelpText() {
   return Text(QT_TRANSLATE_NOOP(
-             "CommandLine",
-             "使い方: %1 [FILE|FOLDER]\n"
-             "\n"
-             "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
-             "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
-             "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
-             "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
-             "確認させます。\n"
-             "\n"
-             "引数:\n"
-             "  FILE           ファームウェアファイル。名前が条件に合えば、そのフォルダの\n"
-             "                 他のファイルより先に使います。合わなければそのフォルダを\n"
-             "                 探します\n"
-             "  FOLDER         ファームウェアファイルを探すフォルダ\n"
-             "                 (引数がなければ作業フォルダ)\n"
-             "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
-             "\n"
-             "オプション:\n"
-             "  -h, --help     このヘルプを表示して終了します\n"
-             "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
-             "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
-             "\n"
-             "終了ステータス:\n"
-             "  0  本体が新しいファームウェアのチェックサムを確認した\n"
-             "  1  このプログラムがすでに起動している\n"
-             "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
-             "     異常、メモリ不足、完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
-             "     またはパスが存在しない・読み込めない\n"
-             "\n"
-             "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
-             "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
-             "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
+                  "CommandLine",
+                  "使い方: %1 [FILE|FOLDER]\n"
+                  "\n"
+                  "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
+                  "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
+                  "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
+                  "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
+                  "確認させます。\n"
+                  "\n"
+                  "引数:\n"
+                  "  FILE           ファームウェアファイル。名前が条件に合えば、そのフォルダの\n"
+                  "                 他のファイルより先に使います。合わなければそのフォルダを\n"
+                  "                 探します\n"
+                  "  FOLDER         ファームウェアファイルを探すフォルダ\n"
+                  "                 (引数がなければ作業フォルダ)\n"
+                  "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
+                  "\n"
+                  "オプション:\n"
+                  "  -h, --help     このヘルプを表示して終了します\n"
+                  "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
+                  "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
+                  "\n"
+                  "終了ステータス:\n"
+                  "  0  本体が新しいファームウェアのチェックサムを確認した\n"
+                  "  1  このプログラムがすでに起動している\n"
+                  "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
+                  "     異常、メモリ不足、完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
+                  "     またはパスが存在しない・読み込めない\n"
+                  "\n"
+                  "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
+                  "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
+                  "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
       .arg(Name());
 }
 

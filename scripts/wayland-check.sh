@@ -6,7 +6,7 @@
 # Usage: scripts/wayland-check.sh [build-dir]   (a build configured with -DFWU_TEST_SWITCHES=ON)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build_dir=${1:-$root/build}
+build_dir=$(cd "${1:-$root/build}" && pwd)
 program=$build_dir/bin/FWUpdater
 time_limit=120
 

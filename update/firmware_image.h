@@ -19,7 +19,8 @@ inline constexpr const char* kFirmwareNamePattern = R"(SC5_Firmware_v\d+\.\d+\.b
 inline constexpr const char* kFirmwareNamePrefix = "SC5_Firmware_v";
 inline constexpr const char* kStartupLogLine = "Startup FW updater.";
 
-inline constexpr const char* kFirmwareNotFoundMessage = QT_TRANSLATE_NOOP("Messages", "バイナリファイルが見つかりませんでした。");
+inline constexpr const char* kFirmwareNotFoundMessage =
+    QT_TRANSLATE_NOOP("Messages", "バイナリファイルが見つかりませんでした。");
 // Followed by a line break and the file name.
 inline constexpr const char* kFirmwareUnreadableMessage =
     QT_TRANSLATE_NOOP("Messages", "バイナリファイルを読み込めませんでした。");

@@ -58,7 +58,7 @@ SpawnedProgram& ProcessTest::Start(const std::map<std::string, std::string>& ext
   for (const auto& [name, value] : extra) environment[name] = value;
   for (const std::string& name : removed) environment.erase(name);
   std::vector<std::string> removedNames{"FWU_AUTO_ANSWER_BOXES", "FWU_AUTO_ANSWER_VIEW_BOXES",
-                                       "LANGUAGE"};
+                                        "LANGUAGE"};
   removedNames.insert(removedNames.end(), removed.begin(), removed.end());
   const std::string errorFile = root + "/stderr-" + std::to_string(m_programs.size());
   m_programs.push_back(std::make_unique<SpawnedProgram>(workFolder().toStdString(), errorFile,

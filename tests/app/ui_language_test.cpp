@@ -1,6 +1,8 @@
 // The user's language: which language a locale gets, a whole update in English without a
 // Japanese character left in any box or widget, the Japanese texts untouched under a Japanese
 // or the C locale, Qt's own dialogs in Japanese, and the command line in the same language.
+#include "app/ui_language.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -10,14 +12,15 @@
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 #include <memory>
 #include <optional>
 
+#include "app/about_dialog.h"
 #include "app/fwu_updater_app.h"
-#include "app/ui_language.h"
 #include "app_test_support.h"
 #include "process_test_support.h"
 #include "update/expected_texts.h"
@@ -101,8 +104,9 @@ class UiLanguageTest : public testing::Test {
       if (application.editPopupMenu() != nullptr) {
         update.windowTexts << VisibleTexts(application.editPopupMenu());
       }
-      QAbstractButton* yes = box.button(QMessageBox::Yes);
-      (yes != nullptr ? yes : box.defaultButton())->click();
+      QAbstractButton* button = box.button(QMessageBox::Yes);
+      if (button == nullptr) button = box.defaultButton();
+      button->click();
     });
     QTimer::singleShot(60000, &application, &CFWUpdaterApp::OnTerminationRequested);
     update.status = application.Run();
@@ -116,14 +120,20 @@ TEST(UiLanguageChoiceTest, JapaneseForJapaneseAndTheCLocaleEnglishForEveryOtherL
     QStringList uiLanguages;
     UiLanguage expected;
   } cases[] = {
-      {{"ja-JP", "ja"}, UiLanguage::Japanese}, {{"ja"}, UiLanguage::Japanese},
-      {{"ja_JP.UTF-8"}, UiLanguage::Japanese}, {{"C"}, UiLanguage::Japanese},
-      {{"C.UTF-8"}, UiLanguage::Japanese},     {{"POSIX"}, UiLanguage::Japanese},
-      {{}, UiLanguage::Japanese},              {{"en-US", "en"}, UiLanguage::English},
-      {{"de-DE", "ja-JP"}, UiLanguage::English}, {{"jv-ID"}, UiLanguage::English},
+      {{"ja-JP", "ja"}, UiLanguage::Japanese},
+      {{"ja"}, UiLanguage::Japanese},
+      {{"ja_JP.UTF-8"}, UiLanguage::Japanese},
+      {{"C"}, UiLanguage::Japanese},
+      {{"C.UTF-8"}, UiLanguage::Japanese},
+      {{"POSIX"}, UiLanguage::Japanese},
+      {{}, UiLanguage::Japanese},
+      {{"en-US", "en"}, UiLanguage::English},
+      {{"de-DE", "ja-JP"}, UiLanguage::English},
+      {{"jv-ID"}, UiLanguage::English},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ChooseUiLanguage(c.uiLanguages), c.expected) << c.uiLanguages.join(u',').toStdString();
+    EXPECT_EQ(ChooseUiLanguage(c.uiLanguages), c.expected)
+        << c.uiLanguages.join(u',').toStdString();
   }
 }
 
@@ -136,18 +146,23 @@ TEST_F(UiLanguageTest, AWholeUpdateInEnglishLeavesNoJapaneseInAnyBoxOrWidget) {
   EXPECT_EQ(update.boxes.front().title, QStringLiteral("Confirm"));
   EXPECT_TRUE(update.boxes.front().buttons.contains(QStringLiteral("Yes")));
   EXPECT_TRUE(update.boxes.front().buttons.contains(QStringLiteral("No")));
-  EXPECT_EQ(update.boxes.back().text,
-            QStringLiteral("The update of the SCRIBOLANTE X is complete.\nThe application will close."));
+  EXPECT_EQ(
+      update.boxes.back().text,
+      QStringLiteral("The update of the SCRIBOLANTE X is complete.\nThe application will close."));
   ASSERT_FALSE(update.windowTexts.isEmpty());
   EXPECT_TRUE(update.windowTexts.contains(QStringLiteral("Current version")));
   EXPECT_EQ(JapaneseAmong(update.windowTexts), QStringList());
   for (const SeenBox& box : update.boxes) {
     EXPECT_EQ(JapaneseAmong(QStringList{box.title, box.text} + box.buttons), QStringList());
   }
+  CAboutDlg about;
+  EXPECT_EQ(about.windowTitle(), QStringLiteral("About SCRIBOLANTE X FW Updater"));
+  EXPECT_EQ(JapaneseAmong(VisibleTexts(&about)), QStringList());
 
   // Texts that end with a line of their own (an address, a file name) keep that line, and the
   // relabelled buttons are translated too.
-  const std::unique_ptr<QMessageBox> normalMode(CreateMessageBox(nullptr, kNormalModeText, "", MB_OKCANCEL));
+  const std::unique_ptr<QMessageBox> normalMode(
+      CreateMessageBox(nullptr, kNormalModeText, "", MB_OKCANCEL));
   RenameButtonsHook hook(normalMode.get());
   normalMode->show();
   EXPECT_EQ(normalMode->text(),
@@ -176,7 +191,8 @@ TEST_F(UiLanguageTest, UnderAJapaneseOrTheCLocaleEveryTextStaysAsWritten) {
                            "ファイル(&F)", "ヘルプ(&H)", "編集", "コピー(&C)\tCtrl+C"}) {
     EXPECT_TRUE(update.windowTexts.contains(QString::fromUtf8(text))) << text;
   }
-  const std::unique_ptr<QMessageBox> normalMode(CreateMessageBox(nullptr, kNormalModeText, "", MB_OKCANCEL));
+  const std::unique_ptr<QMessageBox> normalMode(
+      CreateMessageBox(nullptr, kNormalModeText, "", MB_OKCANCEL));
   RenameButtonsHook hook(normalMode.get());
   normalMode->show();
   EXPECT_EQ(normalMode->text(), QString::fromStdString(kNormalModeText));
@@ -220,7 +236,8 @@ TEST_F(UiLanguageProcessTest, TheCommandLineSpeaksTheUsersLanguage) {
     SpawnedProgram& help = Start({{"LC_ALL", c.locale}}, {"--help"}, noDisplay);
     ASSERT_TRUE(help.WaitForEnd(kHangTimeoutMs));
     EXPECT_EQ(help.ExitCode(), 0);
-    EXPECT_TRUE(help.StandardOutput().startsWith(c.helpStart)) << help.StandardOutput().toStdString();
+    EXPECT_TRUE(help.StandardOutput().startsWith(c.helpStart))
+        << help.StandardOutput().toStdString();
     SpawnedProgram& error = Start({{"LC_ALL", c.locale}}, {"one", "two"}, noDisplay);
     ASSERT_TRUE(error.WaitForEnd(kHangTimeoutMs));
     EXPECT_EQ(error.ExitCode(), 2);

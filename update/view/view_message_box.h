@@ -41,8 +41,8 @@ QMessageBox* CreateMessageBox(QWidget* owner, const std::string& text, const cha
 int MessageBoxAnswer(const QMessageBox& box, unsigned type);
 
 // Installed on one box just before it is shown: when the box is shown or activated, whichever
-// comes first, its OK button reads "移動" and its Cancel button "キャンセル" (translated), and the hook
-// removes itself, so no later box is touched. The answers stay IDOK and IDCANCEL. If the box
+// comes first, its OK button reads "移動" and its Cancel button "キャンセル" (translated), and the
+// hook removes itself, so no later box is touched. The answers stay IDOK and IDCANCEL. If the box
 // never appears, the hook's destructor removes it.
 class RenameButtonsHook : public QObject {
   Q_OBJECT
