@@ -18,30 +18,40 @@ bool LoadProgramTranslation(QTranslator& translator, UiLanguage language) {
                          kProgramTranslations);
 }
 
+// The language of a locale or language name, lower case: "ja" of "ja", "ja-JP" and
+// "ja_JP.UTF-8@variant"; "c" of "C" and "C.UTF-8".
+QString LanguagePart(const QString& name) {
+  return name.trimmed()
+      .section(QLatin1Char('.'), 0, 0)
+      .section(QLatin1Char('@'), 0, 0)
+      .section(QLatin1Char('-'), 0, 0)
+      .section(QLatin1Char('_'), 0, 0)
+      .toLower();
+}
+
+// The C or POSIX locale, or none named.
+bool IsCLocale(const QString& language) {
+  return language.isEmpty() || language == QLatin1String("c") ||
+         language == QLatin1String("posix");
+}
+
 }  // namespace
 
 UiLanguage ChooseUiLanguage(const QStringList& uiLanguages) {
   if (uiLanguages.isEmpty()) return UiLanguage::Japanese;
-  // "ja", "ja-JP", "ja_JP.UTF-8"; "C", "C.UTF-8", "POSIX".
-  const QString first = uiLanguages.constFirst().trimmed();
-  const QString language = first.section(QLatin1Char('.'), 0, 0)
-                               .section(QLatin1Char('@'), 0, 0)
-                               .section(QLatin1Char('-'), 0, 0)
-                               .section(QLatin1Char('_'), 0, 0)
-                               .toLower();
-  if (language.isEmpty() || language == QLatin1String("ja") || language == QLatin1String("c") ||
-      language == QLatin1String("posix")) {
-    return UiLanguage::Japanese;
-  }
-  return UiLanguage::English;
+  const QString language = LanguagePart(uiLanguages.constFirst());
+  return language == QLatin1String("ja") || IsCLocale(language) ? UiLanguage::Japanese
+                                                                 : UiLanguage::English;
 }
 
 UiLanguage UserUiLanguage() {
-  const QLocale system = QLocale::system();
-  // Qt names the C and POSIX locales' language "C"; their UI language list may then be empty
-  // or hold a neighbouring default, while the user asked for no language at all.
-  if (system.language() == QLocale::C) return UiLanguage::Japanese;
-  return ChooseUiLanguage(system.uiLanguages());
+  // As gettext does: messages in the C or POSIX locale (LC_ALL, else LC_MESSAGES, else LANG)
+  // mean no language at all, whatever LANGUAGE lists.
+  QString messages = qEnvironmentVariable("LC_ALL");
+  if (messages.isEmpty()) messages = qEnvironmentVariable("LC_MESSAGES");
+  if (messages.isEmpty()) messages = qEnvironmentVariable("LANG");
+  if (IsCLocale(LanguagePart(messages))) return UiLanguage::Japanese;
+  return ChooseUiLanguage(QLocale::system().uiLanguages());
 }
 
 QString LanguageCode(UiLanguage language) {

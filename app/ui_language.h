@@ -13,7 +13,9 @@ enum class UiLanguage { Japanese, English };
 // POSIX locale, or when there is none; English for any other language.
 UiLanguage ChooseUiLanguage(const QStringList& uiLanguages);
 
-// The language for this user: ChooseUiLanguage over the system locale's UI languages.
+// The language for this user: Japanese when the messages locale (LC_ALL, else LC_MESSAGES,
+// else LANG) is C, POSIX or unset, whatever LANGUAGE says (as gettext reads them); otherwise
+// ChooseUiLanguage over the system locale's UI languages (LANGUAGE first).
 UiLanguage UserUiLanguage();
 
 // "ja" or "en".

@@ -219,26 +219,30 @@ TEST_F(UiLanguageProcessTest, TheCommandLineSpeaksTheUsersLanguage) {
   const std::vector<std::string> noDisplay{"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
   const QString japaneseError = QStringLiteral(
       "scribolante-fw-updater: 引数は FILE または FOLDER の1つだけです。 (--help)\n");
+  // LANGUAGE counts unless the messages locale is C, as gettext has it.
   const struct {
     const char* locale;
+    const char* languages;
     QString helpStart;
     QString error;
   } cases[] = {
-      {"en_US.UTF-8", QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]\n"),
+      {"en_US.UTF-8", "", QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]\n"),
        QStringLiteral("scribolante-fw-updater: Give at most one argument, a FILE or a FOLDER. "
                       "(--help)\n")},
-      {"ja_JP.UTF-8", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"),
+      {"ja_JP.UTF-8", "", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"),
        japaneseError},
-      {"C", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"), japaneseError},
+      {"C", "en:de", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"), japaneseError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.locale);
-    SpawnedProgram& help = Start({{"LC_ALL", c.locale}}, {"--help"}, noDisplay);
+    const std::map<std::string, std::string> environment{{"LC_ALL", c.locale},
+                                                         {"LANGUAGE", c.languages}};
+    SpawnedProgram& help = Start(environment, {"--help"}, noDisplay);
     ASSERT_TRUE(help.WaitForEnd(kHangTimeoutMs));
     EXPECT_EQ(help.ExitCode(), 0);
     EXPECT_TRUE(help.StandardOutput().startsWith(c.helpStart))
         << help.StandardOutput().toStdString();
-    SpawnedProgram& error = Start({{"LC_ALL", c.locale}}, {"one", "two"}, noDisplay);
+    SpawnedProgram& error = Start(environment, {"one", "two"}, noDisplay);
     ASSERT_TRUE(error.WaitForEnd(kHangTimeoutMs));
     EXPECT_EQ(error.ExitCode(), 2);
     EXPECT_EQ(error.ErrorOutput(), c.error);
