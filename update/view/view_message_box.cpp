@@ -41,6 +41,8 @@ void Label(QMessageBox& box, QMessageBox::StandardButton which, const char* text
 
 // The translation of source, or nothing when there is none.
 std::optional<QString> Translation(const std::string& source) {
+  // Qt looks a text up only up to a NUL byte; no marked text has one.
+  if (source.find('\0') != std::string::npos) return std::nullopt;
   const QString translated = QCoreApplication::translate(kMessageContext, source.c_str());
   if (translated == QString::fromStdString(source)) return std::nullopt;
   return translated;
