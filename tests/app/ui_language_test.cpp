@@ -58,12 +58,13 @@ QStringList VisibleTexts(QWidget* widget) {
   return texts;
 }
 
-QStringList JapaneseAmong(const QStringList& texts) {
+// The texts with a Japanese character, one per line; empty when there is none.
+std::string JapaneseAmong(const QStringList& texts) {
   QStringList found;
   for (const QString& text : texts) {
     if (HasJapanese(text)) found << text;
   }
-  return found;
+  return found.join(u'\n').toStdString();
 }
 
 class UiLanguageTest : public testing::Test {
@@ -158,13 +159,13 @@ TEST_F(UiLanguageTest, AWholeUpdateInEnglishLeavesNoJapaneseInAnyBoxOrWidget) {
       QStringLiteral("The update of the SCRIBOLANTE X is complete.\nThe application will close."));
   ASSERT_FALSE(update.windowTexts.isEmpty());
   EXPECT_TRUE(update.windowTexts.contains(QStringLiteral("Current version")));
-  EXPECT_EQ(JapaneseAmong(update.windowTexts), QStringList());
+  EXPECT_EQ(JapaneseAmong(update.windowTexts), "");
   for (const SeenBox& box : update.boxes) {
-    EXPECT_EQ(JapaneseAmong(QStringList{box.title, box.text} + box.buttons), QStringList());
+    EXPECT_EQ(JapaneseAmong(QStringList{box.title, box.text} + box.buttons), "");
   }
   CAboutDlg about;
   EXPECT_EQ(about.windowTitle(), QStringLiteral("About SCRIBOLANTE X FW Updater"));
-  EXPECT_EQ(JapaneseAmong(VisibleTexts(&about)), QStringList());
+  EXPECT_EQ(JapaneseAmong(VisibleTexts(&about)), "");
 
   // Texts that end with a line of their own (an address, a file name) keep that line, and the
   // relabelled buttons are translated too.
