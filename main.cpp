@@ -8,6 +8,7 @@
 #include "app/command_line.h"
 #include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
+#include "app/ui_language.h"
 #include "platform/termination_signals.h"
 #include "update/program_ending.h"
 
@@ -26,6 +27,8 @@ int main(int argc, char** argv) {
   const CommandLine line = ParseCommandLine(arguments);
   if (const std::optional<int> status = ActOnCommandLine(line, argc, argv)) return *status;
   QApplication qtApplication(argc, argv);
+  // The program's texts and Qt's own dialogs in the user's language.
+  InstallUiTranslations(qtApplication, UserUiLanguage());
   InstallFirstPaintReport(qtApplication);
   // A session that ends, Ctrl+C in a terminal or kill close the window as its close box does,
   // so the worker is stopped between two transfers rather than cut off in one.

@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr const char* kCaption = "SCRIBOLANTE X FW Updater について";
+constexpr const char* kCaption =
+    QT_TRANSLATE_NOOP("CAboutDlg", "SCRIBOLANTE X FW Updater について");
 constexpr const char* kMakerLine = "Copyright (C) 2026 VELDRA Co., Ltd.";
 constexpr int kVersionLabelId = 1016;
 // The icon control keeps the icon's own size, as a static icon control does.
@@ -22,7 +23,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("aboutDialog100"));
-  setWindowTitle(QString::fromUtf8(kCaption));
+  setWindowTitle(tr(kCaption));
   setWindowIcon(ProgramIcon());
   setFont(FormFont());
   const DialogUnits units(font());

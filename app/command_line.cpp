@@ -12,6 +12,7 @@
 
 #include "app/fwu_updater_app.h"
 #include "app/message_boxes.h"
+#include "app/ui_language.h"
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
 #include "update/update_view.h"
@@ -71,6 +72,11 @@ QString Name() {
   return QString::fromUtf8(kCommandName);
 }
 
+// A text of the command line in the user's language; the application may not exist yet.
+QString Text(const char* source) {
+  return TranslateBeforeApplication(UserUiLanguage(), "CommandLine", source);
+}
+
 void Print(std::FILE* stream, const QString& text) {
   const QByteArray bytes = text.toLocal8Bit();
   std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
@@ -104,11 +110,11 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.error = parser.errorText();
   } else if (paths.size() > 1) {
     line.action = CommandLine::Action::Error;
-    line.error = QStringLiteral("引数は FILE または FOLDER の1つだけです。");
+    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
   } else if (!paths.isEmpty() && paths.constFirst().isEmpty()) {
     // An empty argument names nothing: it must not fall back to the working folder.
     line.action = CommandLine::Action::Error;
-    line.error = QStringLiteral("空のパスは指定できません。");
+    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "空のパスは指定できません。"));
   } else if (!paths.isEmpty()) {
     line.path = paths.constFirst();
   }
@@ -120,14 +126,14 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
   if (badName) *badName = false;
   const QFileInfo info(path);
   if (!info.exists()) {
-    *error = QStringLiteral("ファイルまたはフォルダが見つかりません: %1").arg(path);
+    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1")).arg(path);
     return std::nullopt;
   }
   FirmwareSource source;
   if (info.isDir()) {
     // Listing a folder needs both: reading its names and entering it.
     if (!info.isReadable() || !info.isExecutable()) {
-      *error = QStringLiteral("フォルダを読み込めません: %1").arg(path);
+      *error = Text(QT_TRANSLATE_NOOP("CommandLine", "フォルダを読み込めません: %1")).arg(path);
       return std::nullopt;
     }
     source.folder = QFile::encodeName(info.absoluteFilePath()).toStdString();
@@ -135,15 +141,16 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
   }
   const std::string name = QFile::encodeName(info.fileName()).toStdString();
   if (NamedFirmwareVersion(name).empty()) {
-    *error = QStringLiteral(
+    *error = Text(QT_TRANSLATE_NOOP(
+                 "CommandLine",
                  "バイナリファイルの名前が正しくありません (SC5_Firmware_v<数字>.<数字> を含み "
-                 ".bin で終わる名前が必要です): %1")
+                 ".bin で終わる名前が必要です): %1"))
                  .arg(path);
     if (badName) *badName = true;
     return std::nullopt;
   }
   if (!info.isFile() || !info.isReadable()) {
-    *error = QStringLiteral("ファイルを読み込めません: %1").arg(path);
+    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルを読み込めません: %1")).arg(path);
     return std::nullopt;
   }
   source.folder = QFile::encodeName(info.absolutePath()).toStdString();
@@ -152,10 +159,11 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 }
 
 QString BadFirmwareNameMessage(const QString& fileName) {
-  return QStringLiteral(
-             "バイナリファイルの名前が正しくないため読み込めませんでした。\n%1\n"
-             "名前には SC5_Firmware_v<数字>.<数字> を含め、.bin で終わるようにしてください。\n"
-             "アプリを終了します。")
+  return Text(QT_TRANSLATE_NOOP(
+                  "CommandLine",
+                  "バイナリファイルの名前が正しくないため読み込めませんでした。\n%1\n"
+                  "名前には SC5_Firmware_v<数字>.<数字> を含め、.bin で終わるようにしてください。\n"
+                  "アプリを終了します。"))
       .arg(fileName);
 }
 
@@ -180,39 +188,41 @@ bool CanShowWindows(const CommandLine& line) {
 }
 
 QString HelpText() {
-  return QStringLiteral(
-             "Usage: %1 [FILE|FOLDER]\n"
-             "\n"
-             "Rewrites the firmware of a SCRIBOLANTE X connected over USB. It finds the firmware\n"
-             "file (a name containing SC5_Firmware_v<digits>.<digits>.bin), waits until exactly\n"
-             "one device in firmware-update mode is connected, shows both versions, asks for\n"
-             "confirmation, writes the image and has the device confirm its checksum.\n"
-             "\n"
-             "Arguments:\n"
-             "  FILE           the firmware file to write, and no other: its folder is never\n"
-             "                 searched. Its name must contain SC5_Firmware_v<digits>.<digits>\n"
-             "                 and end in .bin (SC5_Firmware_v1.3 (1).bin is version 1.3)\n"
-             "  FOLDER         the folder searched for the firmware file\n"
-             "                 (without an argument: the working folder)\n"
-             "  The file and its folder are only read, never written.\n"
-             "\n"
-             "Options:\n"
-             "  -h, --help     show this help and exit\n"
-             "  -v, --version  show the program's name and version and exit\n"
-             "  Qt's own options (-platform, -style, ...) are accepted as well.\n"
-             "\n"
-             "Exit status:\n"
-             "  0  the device confirmed the checksum of the new firmware\n"
-             "  1  another copy of the program is running\n"
-             "  2  ended without an update: declined, two or more devices, a library or device\n"
-             "     failure, out of memory, the window closed or a termination signal before\n"
-             "     completion; or a bad command line: a path that does not exist or cannot\n"
-             "     be read, a FILE whose name does not qualify, a second or empty path, or an\n"
-             "     unknown option\n"
-             "\n"
-             "Each attempt that reaches the confirmation is noted in\n"
-             "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
-             "(by default ~/.local/state/scribolante-fw-updater/history.log).\n")
+  return Text(QT_TRANSLATE_NOOP(
+                  "CommandLine",
+                  "使い方: %1 [FILE|FOLDER]\n"
+                  "\n"
+                  "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
+                  "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
+                  "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
+                  "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
+                  "確認させます。\n"
+                  "\n"
+                  "引数:\n"
+                  "  FILE           書き込むファームウェアファイル。このファイルだけを使い、\n"
+                  "                 そのフォルダは探しません。名前には SC5_Firmware_v<数字>.<数字>\n"
+                  "                 を含め、.bin で終わること (SC5_Firmware_v1.3 (1).bin は\n"
+                  "                 バージョン 1.3)\n"
+                  "  FOLDER         ファームウェアファイルを探すフォルダ\n"
+                  "                 (引数がなければ作業フォルダ)\n"
+                  "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
+                  "\n"
+                  "オプション:\n"
+                  "  -h, --help     このヘルプを表示して終了します\n"
+                  "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
+                  "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
+                  "\n"
+                  "終了ステータス:\n"
+                  "  0  本体が新しいファームウェアのチェックサムを確認した\n"
+                  "  1  このプログラムがすでに起動している\n"
+                  "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
+                  "     異常、メモリ不足、完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
+                  "     または正しくないコマンドライン: 存在しない・読み込めないパス、名前が条件に\n"
+                  "     合わない FILE、2つ目のパスや空のパス、知らないオプション\n"
+                  "\n"
+                  "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
+                  "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
+                  "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
       .arg(Name());
 }
 

@@ -3,13 +3,14 @@
 #include "app/edit_popup_menu.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QMenu>
 
 #include "app/command_ids.h"
 
 namespace {
 
-constexpr const char* kMenuTitle = "編集";
+constexpr const char* kMenuTitle = QT_TRANSLATE_NOOP("EditPopupMenu", "編集");
 
 struct EditItem {
   const char* text;
@@ -17,18 +18,18 @@ struct EditItem {
 };
 
 const EditItem kEditItems[] = {
-    {"切り取り(&T)\tCtrl+X", ID_EDIT_CUT},
-    {"コピー(&C)\tCtrl+C", ID_EDIT_COPY},
-    {"貼り付け(&P)\tCtrl+V", ID_EDIT_PASTE},
+    {QT_TRANSLATE_NOOP("EditPopupMenu", "切り取り(&T)\tCtrl+X"), ID_EDIT_CUT},
+    {QT_TRANSLATE_NOOP("EditPopupMenu", "コピー(&C)\tCtrl+C"), ID_EDIT_COPY},
+    {QT_TRANSLATE_NOOP("EditPopupMenu", "貼り付け(&P)\tCtrl+V"), ID_EDIT_PASTE},
 };
 
 }  // namespace
 
 std::unique_ptr<QMenu> CreateEditPopupMenu() {
-  auto menu = std::make_unique<QMenu>(QString::fromUtf8(kMenuTitle));
+  auto menu = std::make_unique<QMenu>(QCoreApplication::translate("EditPopupMenu", kMenuTitle));
   menu->setObjectName(QStringLiteral("editPopupMenu119"));
   for (const EditItem& item : kEditItems) {
-    QAction* action = menu->addAction(QString::fromUtf8(item.text));
+    QAction* action = menu->addAction(QCoreApplication::translate("EditPopupMenu", item.text));
     action->setObjectName(QStringLiteral("command%1").arg(static_cast<int>(item.command)));
     action->setData(static_cast<int>(item.command));
   }

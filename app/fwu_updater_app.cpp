@@ -27,8 +27,8 @@
 
 namespace {
 
-constexpr const char* kOpenDialogCaption = "開く";
-constexpr const char* kAllFilesFilter = "すべてのファイル (*)";
+constexpr const char* kOpenDialogCaption = QT_TRANSLATE_NOOP("CFWUpdaterApp", "開く");
+constexpr const char* kAllFilesFilter = QT_TRANSLATE_NOOP("CFWUpdaterApp", "すべてのファイル (*)");
 
 // The support page of the normal-mode message opens in the desktop's browser.
 platform::DesktopUrlOpener desktopUrlOpener;
@@ -161,11 +161,11 @@ void CFWUpdaterApp::OnFileNew() {
 
 void CFWUpdaterApp::OnFileOpen() {
   if (m_document == nullptr) return;
-  QFileDialog dialog(m_mainFrame.get(), QString::fromUtf8(kOpenDialogCaption));
+  QFileDialog dialog(m_mainFrame.get(), tr(kOpenDialogCaption));
   dialog.setObjectName(QStringLiteral("openFileDialog"));
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
-  dialog.setNameFilter(QString::fromUtf8(kAllFilesFilter));
+  dialog.setNameFilter(tr(kAllFilesFilter));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
 
   const QString path = dialog.selectedFiles().constFirst();

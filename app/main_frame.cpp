@@ -19,10 +19,11 @@
 
 namespace {
 
-constexpr const char* kFileMenuTitle = "ファイル(&F)";
-constexpr const char* kExitItem = "アプリケーションの終了(&X)";
-constexpr const char* kHelpMenuTitle = "ヘルプ(&H)";
-constexpr const char* kAboutItem = "SCRIBOLANTE X FW Updaterについて(&A)...";
+constexpr const char* kFileMenuTitle = QT_TRANSLATE_NOOP("CMainFrame", "ファイル(&F)");
+constexpr const char* kExitItem = QT_TRANSLATE_NOOP("CMainFrame", "アプリケーションの終了(&X)");
+constexpr const char* kHelpMenuTitle = QT_TRANSLATE_NOOP("CMainFrame", "ヘルプ(&H)");
+constexpr const char* kAboutItem =
+    QT_TRANSLATE_NOOP("CMainFrame", "SCRIBOLANTE X FW Updaterについて(&A)...");
 
 // A title bar with the system menu and a close box; no minimize or maximize box and, with
 // the fixed size, no sizing border.
@@ -45,6 +46,13 @@ const Accelerator kAccelerators[] = {
     {ID_EDIT_PASTE, Qt::SHIFT | Qt::Key_Insert}, {ID_NEXT_PANE, QKeyCombination(Qt::Key_F6)},
     {ID_PREV_PANE, Qt::SHIFT | Qt::Key_F6},
 };
+
+// On Wayland the compositor places every window: a window cannot learn where it is, and a
+// position it asks for is ignored. The last position is then neither saved nor restored, so
+// a meaningless one never reaches the settings another session (X11) would use.
+bool WindowsArePlacedByTheProgram() {
+  return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
 
 }  // namespace
 
@@ -80,13 +88,13 @@ void CMainFrame::CreateMenuBar() {
   bar->setObjectName(QStringLiteral("menuBar59398"));
   bar->setNativeMenuBar(false);
 
-  m_fileMenu = bar->addMenu(QString::fromUtf8(kFileMenuTitle));
+  m_fileMenu = bar->addMenu(tr(kFileMenuTitle));
   m_fileMenu->setObjectName(QStringLiteral("fileMenu"));
-  m_fileMenu->addAction(AddCommand(ID_APP_EXIT, QString::fromUtf8(kExitItem)));
+  m_fileMenu->addAction(AddCommand(ID_APP_EXIT, tr(kExitItem)));
 
-  m_helpMenu = bar->addMenu(QString::fromUtf8(kHelpMenuTitle));
+  m_helpMenu = bar->addMenu(tr(kHelpMenuTitle));
   m_helpMenu->setObjectName(QStringLiteral("helpMenu"));
-  m_helpMenu->addAction(AddCommand(ID_APP_ABOUT, QString::fromUtf8(kAboutItem)));
+  m_helpMenu->addAction(AddCommand(ID_APP_ABOUT, tr(kAboutItem)));
 }
 
 void CMainFrame::CreateAccelerators() {
@@ -131,6 +139,7 @@ void CMainFrame::ShrinkToFitForm() {
 }
 
 void CMainFrame::RestoreWindowPosition() {
+  if (!WindowsArePlacedByTheProgram()) return;
   const std::optional<QPoint> position = AppSettings::LoadWindowPosition();
   // A position on a screen that is gone (a monitor unplugged since) is not restored.
   if (!position || QGuiApplication::screenAt(*position) == nullptr) return;
@@ -180,7 +189,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  if (isVisible()) AppSettings::SaveWindowPosition(pos());
+  if (isVisible() && WindowsArePlacedByTheProgram()) AppSettings::SaveWindowPosition(pos());
   // The window goes at once, however long the worker takes to leave.
   hide();
   const bool workerStopped = m_view == nullptr || m_view->BeginClose();

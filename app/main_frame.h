@@ -9,6 +9,7 @@
 #include <map>
 
 #include "app/command_ids.h"
+#include "update/message_text.h"
 
 class QAction;
 class QMenu;
@@ -17,9 +18,10 @@ class CFWUpdaterView;
 
 // Asked before the window closes while the device is being written.
 inline constexpr const char* kCloseWhileWritingQuestion =
-    "SCRIBOLANTE X をUpdate中です。\n"
-    "今終了すると SCRIBOLANTE X が起動できなくなる可能性があります。\n"
-    "終了しますか？";
+    QT_TRANSLATE_NOOP("Messages",
+                      "SCRIBOLANTE X をUpdate中です。\n"
+                      "今終了すると SCRIBOLANTE X が起動できなくなる可能性があります。\n"
+                      "終了しますか？");
 
 // UI thread only. The frame owns the view; the application owns the frame.
 class CMainFrame : public QMainWindow {

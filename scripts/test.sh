@@ -189,6 +189,7 @@ case "$which" in
     finish_tests
     # The installed program takes the system's single-instance name: after every suite.
     check_package
+    "$root/scripts/wayland-check.sh" "$root/build"
     ;;
   *) echo "usage: $0 [plain|address|thread|fuzz|package|all]" >&2; exit 2 ;;
 esac

@@ -15,15 +15,18 @@
 namespace {
 
 constexpr const char* kConnectFailedMessage =
-    "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。";
-constexpr const char* kNoDeviceMessage = "SCRIBOLANTE X と接続できませんでした。";
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X との接続に失敗しました。\nアプリを終了します。");
+constexpr const char* kNoDeviceMessage =
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X と接続できませんでした。");
 constexpr const char* kSeveralDevicesMessage =
-    "SCRIBOLANTE X が2台以上接続されています。\n"
-    "1台になるように他のSCRIBOLANTE X を切断してアプリを再起動してください。\n"
-    "アプリを終了します。";
+    QT_TRANSLATE_NOOP("Messages",
+                      "SCRIBOLANTE X が2台以上接続されています。\n"
+                      "1台になるように他のSCRIBOLANTE X を切断してアプリを再起動してください。\n"
+                      "アプリを終了します。");
 constexpr const char* kNormalModeMessageLead =
-    "本体のバージョンが最新でないため接続ができません。\n"
-    "本体のバージョンを1.1に更新してください。\n";
+    QT_TRANSLATE_NOOP("Messages",
+                      "本体のバージョンが最新でないため接続ができません。\n"
+                      "本体のバージョンを1.1に更新してください。\n");
 // The normal-mode box has a blank title bar rather than the application title.
 constexpr const char* kEmptyCaption = "";
 

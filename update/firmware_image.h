@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "update/message_text.h"
+
 inline constexpr std::uint32_t FW_PAD_UNIT = 1024;
 inline constexpr std::uint32_t FW_BLOCK_SIZE = 32768;
 
@@ -19,12 +21,13 @@ inline constexpr const char* kNamedFirmwarePattern = R"(SC5_Firmware_v(\d+\.\d+)
 inline constexpr const char* kFirmwareNamePrefix = "SC5_Firmware_v";
 inline constexpr const char* kStartupLogLine = "Startup FW updater.";
 
-inline constexpr const char* kFirmwareNotFoundMessage = "バイナリファイルが見つかりませんでした。";
+inline constexpr const char* kFirmwareNotFoundMessage =
+    QT_TRANSLATE_NOOP("Messages", "バイナリファイルが見つかりませんでした。");
 // Followed by a line break and the file name.
 inline constexpr const char* kFirmwareUnreadableMessage =
-    "バイナリファイルを読み込めませんでした。";
+    QT_TRANSLATE_NOOP("Messages", "バイナリファイルを読み込めませんでした。");
 inline constexpr const char* kFirmwareTooLargeMessage =
-    "バイナリファイルが大きすぎるため読み込めませんでした。";
+    QT_TRANSLATE_NOOP("Messages", "バイナリファイルが大きすぎるため読み込めませんでした。");
 
 struct FirmwareImage {
   std::vector<std::uint8_t> data;  // the file's bytes, then 0xFF up to size

@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "update/message_text.h"
+
 class UpdateView;
 class UsbWorkerThread;
 class C_GPUSBHIDStdAgentEx;
@@ -33,11 +35,11 @@ inline constexpr unsigned kRestartDelayMs = 1000;
 inline constexpr const char* kConnectingLogLine = "USB Connecting...";
 inline constexpr const char* kEndApplicationLogLine = "End Application";
 inline constexpr const char* kWorkerThreadFailedMessage =
-    "作業用スレッドを作成できませんでした。\nアプリを終了します。";
+    QT_TRANSLATE_NOOP("Messages", "作業用スレッドを作成できませんでした。\nアプリを終了します。");
 inline constexpr const char* kWorkerThreadLostMessage =
-    "作業用スレッドと通信できませんでした。\nアプリを終了します。";
+    QT_TRANSLATE_NOOP("Messages", "作業用スレッドと通信できませんでした。\nアプリを終了します。");
 inline constexpr const char* kOutOfMemoryMessage =
-    "メモリを確保できませんでした。\nアプリを終了します。";
+    QT_TRANSLATE_NOOP("Messages", "メモリを確保できませんでした。\nアプリを終了します。");
 
 // Adds a line at the end of the operation log (UpdateContext's view) and scrolls it into view.
 void AppendLogLine(const std::string& line);

@@ -22,18 +22,23 @@ TransferCursor transferCursor;
 
 namespace {
 
-constexpr const char* kCommunicationMessage = "SCRIBOLANTE X との通信に異常が発生しました。";
-constexpr const char* kNotUpdateModeMessage =
+constexpr const char* kCommunicationMessage =
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X との通信に異常が発生しました。");
+constexpr const char* kNotUpdateModeMessage = QT_TRANSLATE_NOOP(
+    "Messages",
     "SCRIBOLANTE X がファームウェアアップデートモードになっていません。\n"
-    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。";
-constexpr const char* kConfirmUpdateMessage = "SCRIBOLANTE X をUpdateしますか？";
-constexpr const char* kConfirmCaption = "確認";
+    "「電源」＋「実行/改行」を長押しでファームウェアアップデートモードで起動させてください。");
+constexpr const char* kConfirmUpdateMessage =
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X をUpdateしますか？");
+constexpr const char* kConfirmCaption = QT_TRANSLATE_NOOP("Messages", "確認");
 constexpr const char* kUpdateCancelledMessage =
-    "SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。";
-constexpr const char* kTooManyRejectionsMessage = "SCRIBOLANTE X のUpdate中に異常が発生しました。";
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。");
+constexpr const char* kTooManyRejectionsMessage =
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X のUpdate中に異常が発生しました。");
 constexpr const char* kUpdateCompleteMessage =
-    "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。";
-constexpr const char* kUpdateFailedMessage = "SCRIBOLANTE X のUpdateに失敗しました。";
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。");
+constexpr const char* kUpdateFailedMessage =
+    QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X のUpdateに失敗しました。");
 
 constexpr int kDevicePosition = 0;
 constexpr int kDirectionFromDevice = 0;

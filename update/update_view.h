@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "update/message_text.h"
+
 // Message-box types and answers: one set of values shared by the sequence, the Qt view and
 // the tests.
 inline constexpr unsigned MB_OK = 0x0;

@@ -139,7 +139,7 @@ TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone)
   ExpectEndsWith(version, 0);
   EXPECT_EQ(version.StandardOutput(), QStringLiteral("SCRIBOLANTE X FW Updater 1.3.0.12\n"));
 
-  SpawnedProgram& help = Start({}, {"--help"}, noDisplay);
+  SpawnedProgram& help = Start({{"LC_ALL", "en_US.UTF-8"}}, {"--help"}, noDisplay);
   ExpectEndsWith(help, 0);
   const QString text = help.StandardOutput();
   EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]")))

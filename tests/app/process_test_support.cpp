@@ -53,10 +53,12 @@ SpawnedProgram& ProcessTest::Start(const std::map<std::string, std::string>& ext
       {"XDG_STATE_HOME", root + "/state"},
       {"GPLUS_SIM_SCENARIO", root + "/device.scenario"},
       {"FWU_SYSFS_ROOT", root + "/sysfs"},
+      {"LC_ALL", "C.UTF-8"},  // the program's own Japanese texts, whatever the runner's locale
   };
   for (const auto& [name, value] : extra) environment[name] = value;
   for (const std::string& name : removed) environment.erase(name);
-  std::vector<std::string> removedNames{"FWU_AUTO_ANSWER_BOXES", "FWU_AUTO_ANSWER_VIEW_BOXES"};
+  std::vector<std::string> removedNames{"FWU_AUTO_ANSWER_BOXES", "FWU_AUTO_ANSWER_VIEW_BOXES",
+                                        "LANGUAGE"};
   removedNames.insert(removedNames.end(), removed.begin(), removed.end());
   const std::string errorFile = root + "/stderr-" + std::to_string(m_programs.size());
   m_programs.push_back(std::make_unique<SpawnedProgram>(workFolder().toStdString(), errorFile,

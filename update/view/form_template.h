@@ -26,8 +26,11 @@ inline constexpr DialogRect kCurrentVersionEdit{17, 31, 73, 12};  // 1007
 inline constexpr DialogRect kTargetVersionEdit{165, 31, 73, 12};  // 1008
 inline constexpr DialogRect kOperationLog{14, 87, 235, 84};       // 1009
 
-inline constexpr const char* kCurrentVersionLabelText = "現在のバージョン";
-inline constexpr const char* kTargetVersionLabelText = "アップデートするバージョン";
+// Translated by the view (context "CFWUpdaterView").
+inline constexpr const char* kCurrentVersionLabelText =
+    QT_TRANSLATE_NOOP("CFWUpdaterView", "現在のバージョン");
+inline constexpr const char* kTargetVersionLabelText =
+    QT_TRANSLATE_NOOP("CFWUpdaterView", "アップデートするバージョン");
 }  // namespace form101
 
 // The form font: "MS UI Gothic" 9 pt where it is installed, otherwise the first installed

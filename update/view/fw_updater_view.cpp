@@ -26,8 +26,8 @@
 namespace {
 
 // What a screen reader calls the bar and the log, which have no label on the form.
-constexpr const char* kProgressAccessibleName = "進行状況";
-constexpr const char* kOperationLogAccessibleName = "操作ログ";
+constexpr const char* kProgressAccessibleName = QT_TRANSLATE_NOOP("CFWUpdaterView", "進行状況");
+constexpr const char* kOperationLogAccessibleName = QT_TRANSLATE_NOOP("CFWUpdaterView", "操作ログ");
 
 QString FromNarrow(const std::string& text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -69,9 +69,9 @@ CFWUpdaterView::~CFWUpdaterView() {
 void CFWUpdaterView::BuildForm() {
   setFont(m_formFont);
 
-  m_currentVersionLabel = new QLabel(QString::fromUtf8(form101::kCurrentVersionLabelText), this);
+  m_currentVersionLabel = new QLabel(tr(form101::kCurrentVersionLabelText), this);
   m_currentVersionLabel->setObjectName(QStringLiteral("currentVersionLabel"));
-  m_targetVersionLabel = new QLabel(QString::fromUtf8(form101::kTargetVersionLabelText), this);
+  m_targetVersionLabel = new QLabel(tr(form101::kTargetVersionLabelText), this);
   m_targetVersionLabel->setObjectName(QStringLiteral("targetVersionLabel"));
 
   // Editable so the user can select and copy a version; nothing ever reads them back.
@@ -90,12 +90,12 @@ void CFWUpdaterView::BuildForm() {
   m_progress->setRange(0, kProgressMaximum);
   m_progress->setValue(0);
   m_progress->setTextVisible(false);
-  m_progress->setAccessibleName(QString::fromUtf8(kProgressAccessibleName));
+  m_progress->setAccessibleName(tr(kProgressAccessibleName));
   NoteProgress();
 
   m_operationLog = new QListWidget(this);
   m_operationLog->setObjectName(QStringLiteral("operationLog1009"));
-  m_operationLog->setAccessibleName(QString::fromUtf8(kOperationLogAccessibleName));
+  m_operationLog->setAccessibleName(tr(kOperationLogAccessibleName));
   m_operationLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_operationLog->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   m_operationLog->setSortingEnabled(false);

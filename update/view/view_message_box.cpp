@@ -3,9 +3,11 @@
 #include "update/view/view_message_box.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QMessageBox>
 #include <QWindow>
+#include <optional>
 
 #include "update/update_view.h"
 
@@ -32,23 +34,50 @@ QMessageBox::Icon IconFor(unsigned type) {
 }
 
 void Label(QMessageBox& box, QMessageBox::StandardButton which, const char* text) {
-  if (QAbstractButton* button = box.button(which)) button->setText(QString::fromUtf8(text));
+  if (QAbstractButton* button = box.button(which)) {
+    button->setText(QCoreApplication::translate("MessageBox", text));
+  }
+}
+
+// The translation of source, or nothing when there is none.
+std::optional<QString> Translation(const std::string& source) {
+  // Qt looks a text up only up to a NUL byte; no marked text has one.
+  if (source.find('\0') != std::string::npos) return std::nullopt;
+  const QString translated = QCoreApplication::translate(kMessageContext, source.c_str());
+  if (translated == QString::fromStdString(source)) return std::nullopt;
+  return translated;
 }
 
 }  // namespace
+
+QString TranslatedMessageText(const std::string& text) {
+  if (std::optional<QString> whole = Translation(text)) return *whole;
+  const std::size_t lastBreak = text.rfind('\n');
+  if (lastBreak != std::string::npos) {
+    const QString lastLine = QString::fromStdString(text.substr(lastBreak + 1));
+    // The marked text may end with the line break ("...\n" + address) or not (... + "\n" + name).
+    if (std::optional<QString> head = Translation(text.substr(0, lastBreak + 1))) {
+      return *head + lastLine;
+    }
+    if (std::optional<QString> head = Translation(text.substr(0, lastBreak))) {
+      return *head + QLatin1Char('\n') + lastLine;
+    }
+  }
+  return QString::fromStdString(text);
+}
 
 QMessageBox* CreateMessageBox(QWidget* owner, const std::string& text, const char* caption,
                               unsigned type) {
   auto* box = new QMessageBox(owner);
   box->setWindowModality(Qt::WindowModal);
-  box->setWindowTitle(QString::fromUtf8(caption ? caption : kApplicationTitle));
+  box->setWindowTitle(TranslatedMessageText(caption ? caption : kApplicationTitle));
   if (caption && *caption == '\0') {
     // Given a window without a title, Qt on X11 shows the application's name instead; a lone
     // space in the title bar keeps it blank, which is what an empty caption asks for.
     box->winId();
     if (QWindow* window = box->windowHandle()) window->setTitle(QStringLiteral(" "));
   }
-  box->setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  box->setText(TranslatedMessageText(text));
   box->setTextFormat(Qt::PlainText);
   box->setIcon(IconFor(type));
   switch (type & MB_TYPEMASK) {

@@ -4,21 +4,31 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QString>
 #include <string>
+
+#include "update/message_text.h"
 
 class QEvent;
 class QMessageBox;
 class QWidget;
 
-// Button labels, set explicitly so that they read in Japanese without translation files.
+// Button labels, set explicitly so that they read in Japanese without Qt's translations, and
+// translated in the context "MessageBox" like every other text.
 inline constexpr const char* kOkButtonText = "OK";
-inline constexpr const char* kCancelButtonText = "キャンセル";
-inline constexpr const char* kYesButtonText = "はい";
-inline constexpr const char* kNoButtonText = "いいえ";
+inline constexpr const char* kCancelButtonText = QT_TRANSLATE_NOOP("MessageBox", "キャンセル");
+inline constexpr const char* kYesButtonText = QT_TRANSLATE_NOOP("MessageBox", "はい");
+inline constexpr const char* kNoButtonText = QT_TRANSLATE_NOOP("MessageBox", "いいえ");
 // The relabelled OK button of the box that offers the support page.
-inline constexpr const char* kGoButtonText = "移動";
+inline constexpr const char* kGoButtonText = QT_TRANSLATE_NOOP("MessageBox", "移動");
 
-// A box owned by owner, window-modal to owner's window, not yet shown. caption null shows
+// A box's text or caption in the user's language (kMessageContext). A text made of a marked
+// text and a last line of its own (a file name, an address) is translated without that line,
+// which is kept as it is. A text without a translation is shown as it is.
+QString TranslatedMessageText(const std::string& text);
+
+// A box owned by owner, window-modal to owner's window, not yet shown, its text, caption and
+// buttons in the user's language (TranslatedMessageText). caption null shows
 // the application title, "" none. type: MB_OK, MB_OKCANCEL or MB_YESNO (anything else counts
 // as MB_OK), with MB_ICONERROR or MB_ICONEXCLAMATION for a critical or warning icon. The
 // default button is OK or Yes; Escape and the close box answer Cancel or No where there is
@@ -31,8 +41,8 @@ QMessageBox* CreateMessageBox(QWidget* owner, const std::string& text, const cha
 int MessageBoxAnswer(const QMessageBox& box, unsigned type);
 
 // Installed on one box just before it is shown: when the box is shown or activated, whichever
-// comes first, its OK button reads "移動" and its Cancel button "キャンセル", and the hook
-// removes itself, so no later box is touched. The answers stay IDOK and IDCANCEL. If the box
+// comes first, its OK button reads "移動" and its Cancel button "キャンセル" (translated), and the
+// hook removes itself, so no later box is touched. The answers stay IDOK and IDCANCEL. If the box
 // never appears, the hook's destructor removes it.
 class RenameButtonsHook : public QObject {
   Q_OBJECT
