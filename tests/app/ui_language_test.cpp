@@ -25,6 +25,7 @@
 #include "process_test_support.h"
 #include "update/expected_texts.h"
 #include "update/firmware_image.h"
+#include "update/update_view.h"
 #include "update/view/view_message_box.h"
 
 namespace {
