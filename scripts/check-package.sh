@@ -191,16 +191,19 @@ FWU_DEMO_TIME_LIMIT=60 "$root/scripts/demo-headless.sh" \
 # named on the command line.
 run=$scratch/run
 mkdir -p "$run/work" "$run/firmware"
-head -c $((1024 * 1024)) /dev/urandom >"$run/firmware/SC5_Firmware_v1.3.bin"
+# A browser's second download of 1.3 beside an older image: the file named is the one written.
+head -c $((1024 * 1024)) /dev/urandom >"$run/firmware/SC5_Firmware_v1.3 (1).bin"
+head -c $((512 * 1024)) /dev/urandom >"$run/firmware/SC5_Firmware_v1.2.bin"
 cat >"$run/one-device.scenario" <<'SCENARIO'
 list 1 PACKAGE-CHECK
 info status 0
 info version 1 0
 SCENARIO
 FWU_DEMO_TIME_LIMIT=120 "$root/scripts/demo-headless.sh" "$installed/usr/bin/scribolante-fw-updater-simulator" \
-  "$run/work" update --scenario "$run/one-device.scenario" "$run/firmware/SC5_Firmware_v1.3.bin"
+  "$run/work" update --scenario "$run/one-device.scenario" "$run/firmware/SC5_Firmware_v1.3 (1).bin"
 grep -q 'the devices are simulated' "$run/work/updater.log" ||
   fail "the simulator's launcher did not say that the devices are simulated"
-grep -q 'completed' "$XDG_STATE_HOME/scribolante-fw-updater/history.log" ||
-  fail "the update's history did not go to the scratch state folder"
+grep -qP '\tSC5_Firmware_v1\.3 \(1\)\.bin\t1048576\t.*\tcompleted$' \
+  "$XDG_STATE_HOME/scribolante-fw-updater/history.log" ||
+  fail "the history has no completed update of the named file in the scratch state folder"
 echo "== package: all checks passed"
