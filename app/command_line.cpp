@@ -10,11 +10,13 @@
 
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
+#include "usb/call_recorder.h"
 
 namespace {
 
 const QString kHelpName = QStringLiteral("help");
 const QString kVersionName = QStringLiteral("version");
+const QString kRecordName = QStringLiteral("record");
 
 // The options QGuiApplication and QApplication take out of the command line themselves.
 const char* const kQtValueOptions[] = {
@@ -34,6 +36,22 @@ void Print(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
+QString ProgramVersion() {
+  const std::optional<platform::VersionStamp> stamp = platform::ReadOwnVersionStamp();
+  return stamp ? QString::fromStdString(platform::FormatVersion(*stamp))
+               : QStringLiteral(FWU_PROJECT_VERSION);
+}
+
+// A trace that cannot be written is said once; the update goes on without it.
+void StartRecording(const QString& path) {
+  std::string error;
+  if (!usb::StartCallRecording(QFile::encodeName(path).toStdString(),
+                               ProgramVersion().toStdString(), &error)) {
+    Print(stderr, QStringLiteral("%1: %2; the update goes on without a trace\n")
+                      .arg(Name(), QString::fromLocal8Bit(error.c_str())));
+  }
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -43,6 +61,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), kHelpName}));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), kVersionName}));
+  parser.addOption(QCommandLineOption(kRecordName, QString(), QStringLiteral("TRACE")));
   for (const char* name : kQtValueOptions) {
     QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
     option.setFlags(QCommandLineOption::HiddenFromHelp);
@@ -71,6 +90,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   } else if (!parser.positionalArguments().isEmpty()) {
     line.path = parser.positionalArguments().constFirst();
   }
+  if (line.action == CommandLine::Action::Run) line.recordPath = parser.value(kRecordName);
   return line;
 }
 
@@ -118,6 +138,8 @@ QString HelpText() {
              "Options:\n"
              "  -h, --help     show this help and exit\n"
              "  -v, --version  show the program's name and version and exit\n"
+             "  --record TRACE write every call into the device maker's library to TRACE\n"
+             "                 (JSON Lines), for a support report; the update is unchanged\n"
              "  Qt's own options (-platform, -style, ...) are accepted as well.\n"
              "\n"
              "Exit status:\n"
@@ -134,10 +156,7 @@ QString HelpText() {
 }
 
 QString VersionText() {
-  const std::optional<platform::VersionStamp> stamp = platform::ReadOwnVersionStamp();
-  const QString version = stamp ? QString::fromStdString(platform::FormatVersion(*stamp))
-                                : QStringLiteral(FWU_PROJECT_VERSION);
-  return QStringLiteral("SCRIBOLANTE X FW Updater %1\n").arg(version);
+  return QStringLiteral("SCRIBOLANTE X FW Updater %1\n").arg(ProgramVersion());
 }
 
 std::optional<int> ActOnCommandLine(const CommandLine& line) {
@@ -154,13 +173,16 @@ std::optional<int> ActOnCommandLine(const CommandLine& line) {
     case CommandLine::Action::Run:
       break;
   }
-  if (line.path.isEmpty()) return std::nullopt;
-  QString error;
-  const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error);
-  if (!source) {
-    Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
-    return kExitNoUpdate;
+  if (!line.path.isEmpty()) {
+    QString error;
+    const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error);
+    if (!source) {
+      Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
+      return kExitNoUpdate;
+    }
+    SetFirmwareSource(*source);
   }
-  SetFirmwareSource(*source);
+  // Only a run that goes on gets a trace.
+  if (!line.recordPath.isEmpty()) StartRecording(line.recordPath);
   return std::nullopt;
 }

@@ -15,6 +15,7 @@ struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
   QString path;   // Run: the FILE or FOLDER given; empty when none
+  QString recordPath;  // Run: the trace file of --record TRACE; empty when none
   QString error;  // Error: what is wrong, one line without the program's name
   // Error: the line holds an option this parser does not know, which may be one of Qt's that
   // only the QApplication knows.
@@ -38,5 +39,7 @@ QString VersionText();
 
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2), or sets the
-// firmware source of a FILE or FOLDER and answers nullopt: the program goes on.
+// firmware source of a FILE or FOLDER, starts the recording of --record (a trace that cannot be
+// written is one line on standard error, and the update goes on) and answers nullopt: the
+// program goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line);

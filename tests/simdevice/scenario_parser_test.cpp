@@ -291,6 +291,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{"checksum-delay 3600001", 1, "checksum delay 3600001 is out of range 0..3600000"},
         BadLine{"checksum-delay 5\nchecksum-delay 5", 2,
                 "'checksum-delay' is already set on line 1"},
+        BadLine{"rate 5\nreplay t.jsonl", 2,
+                "'replay' takes no other setting in its scenario (see line 1)"},
+        BadLine{"replay t.jsonl\ntrace x", 2,
+                "'replay' takes no other setting in its scenario (see line 1)"},
         BadLine{"rate 1\nlist 1 \xff\xfe", 2, "not valid UTF-8 text"},
         BadLine{"list 1 \xc0\xaf", 1, "not valid UTF-8 text"},      // overlong '/'
         BadLine{"list 1 \xed\xa0\x80", 1, "not valid UTF-8 text"},  // a surrogate
