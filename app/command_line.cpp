@@ -90,7 +90,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   } else if (!parser.positionalArguments().isEmpty()) {
     line.path = parser.positionalArguments().constFirst();
   }
-  if (line.action == CommandLine::Action::Run) line.recordPath = parser.value(kRecordName);
+  if (line.action == CommandLine::Action::Run && parser.isSet(kRecordName)) {
+    line.recordPath = parser.value(kRecordName);
+  }
   return line;
 }
 
@@ -121,7 +123,7 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 
 QString HelpText() {
   return QStringLiteral(
-             "Usage: %1 [FILE|FOLDER]\n"
+             "Usage: %1 [--record TRACE] [FILE|FOLDER]\n"
              "\n"
              "Rewrites the firmware of a SCRIBOLANTE X connected over USB. It finds the firmware\n"
              "file (a name containing SC5_Firmware_v<digits>.<digits>.bin), waits until exactly\n"
@@ -183,6 +185,6 @@ std::optional<int> ActOnCommandLine(const CommandLine& line) {
     SetFirmwareSource(*source);
   }
   // Only a run that goes on gets a trace.
-  if (!line.recordPath.isEmpty()) StartRecording(line.recordPath);
+  if (line.recordPath) StartRecording(*line.recordPath);
   return std::nullopt;
 }

@@ -119,7 +119,7 @@ TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone)
   SpawnedProgram& help = Start({}, {"--help"}, noDisplay);
   ExpectEndsWith(help, 0);
   const QString text = help.StandardOutput();
-  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]")))
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]")))
       << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Exit status:")));
   EXPECT_EQ(TraceLines("factory"), 0);
