@@ -18,7 +18,7 @@ namespace {
 // A whole update of two blocks, in a sanitizer build too.
 constexpr int kTraceRunTimeoutMs = 90000;
 
-std::string FileBytes(const std::string& path) {
+std::string BytesOfFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(file), {});
 }
@@ -39,7 +39,7 @@ std::vector<std::string> RecordedCalls(const std::string& path) {
 }
 
 // The value of a string field in a record.
-std::string Field(const std::string& record, const std::string& key) {
+std::string RecordField(const std::string& record, const std::string& key) {
   const std::string start = "\"" + key + "\":\"";
   const std::size_t at = record.find(start);
   if (at == std::string::npos) return {};
@@ -70,14 +70,14 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   ASSERT_FALSE(calls.empty());
 
   // The first block went out as its CRC-16 and SHA-256, never as its bytes.
-  const std::string image = FileBytes(firmwarePath());
+  const std::string image = BytesOfFile(firmwarePath());
   std::size_t firstWrite = 0;
   while (firstWrite < calls.size() && calls[firstWrite].find("\"direction\":1") == std::string::npos) {
     ++firstWrite;
   }
   ASSERT_LT(firstWrite, calls.size());
-  EXPECT_EQ(Field(calls[firstWrite], "sha256"), platform::Sha256Hex(image.data(), 32768));
-  EXPECT_LT(FileBytes(recorded).size(), image.size());
+  EXPECT_EQ(RecordField(calls[firstWrite], "sha256"), platform::Sha256Hex(image.data(), 32768));
+  EXPECT_LT(BytesOfFile(recorded).size(), image.size());
 
   // Replayed (the trace named relative to its scenario), and recorded once more on the way.
   std::ofstream(rootFolder() + "/replay.scenario") << "replay recorded.jsonl\n";
@@ -106,7 +106,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
 
 TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
   WriteFirmware(2);
-  const std::string image = FileBytes(firmwarePath());
+  const std::string image = BytesOfFile(firmwarePath());
   // The firmware itself (a file that is not a trace is never replaced), and a full disk.
   for (const std::string& trace : {firmwarePath(), std::string("/dev/full")}) {
     SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}}, {"--record", trace});
@@ -116,7 +116,7 @@ TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
     EXPECT_TRUE(errors.contains(QStringLiteral("the update goes on"))) << errors.toStdString();
     EXPECT_TRUE(errors.contains(QStringLiteral("[log] Update Complete.")));
   }
-  EXPECT_EQ(FileBytes(firmwarePath()), image);
+  EXPECT_EQ(BytesOfFile(firmwarePath()), image);
 }
 
 }  // namespace
