@@ -15,7 +15,8 @@ struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
   QString path;   // Run: the FILE or FOLDER given; empty when none
-  std::optional<QString> recordPath;  // Run: the trace file of --record TRACE, if given
+  // Run: the trace file of --record TRACE, if given.
+  std::optional<QString> recordPath;
   QString error;  // Error: what is wrong, one line without the program's name
   // Error: the line holds an option this parser does not know, which may be one of Qt's that
   // only the QApplication knows.

@@ -82,13 +82,13 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
   }
   int GetAttributeA() override { return Attribute("GetAttributeA"); }
   int GetAttributeB() override { return Attribute("GetAttributeB"); }
-  int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10,
-               int arg3, int arg0) override {
+  int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
+               int arg0) override {
     const auto* command = static_cast<const std::uint8_t*>(commandBlock);
     auto* bytes = static_cast<std::uint8_t*>(data);
     std::vector<std::pair<const char*, TraceValue>> arguments = {
-        {"command", command ? TraceValue::Of(platform::HexDigits(command, kCommandBlockSize))
-                            : TraceValue{}},
+        {"command",
+         command ? TraceValue::Of(platform::HexDigits(command, kCommandBlockSize)) : TraceValue{}},
         {"direction", TraceValue::Of(direction)},
         {"length", TraceValue::Of(length)},
         {"arg10", TraceValue::Of(arg10)},
@@ -173,16 +173,15 @@ class ReplayAgent final : public I_GPUsbDeviceAgent {
       name = TraceValue::Of(
           std::string(filter->filterName, strnlen(filter->filterName, sizeof filter->filterName)));
     }
-    return Result(Call(
-        "Enumerate",
-        {{"kind", number(request, request ? request->kind : 0)},
-         {"mode", number(request, request ? request->mode : 0)},
-         {"scanOption", number(filter, filter ? filter->scanOption : 0)},
-         {"filterEnabled", number(filter, filter ? filter->filterEnabled : 0)},
-         {"vendorId", number(filter, filter ? filter->vendorId : 0)},
-         {"productId", number(filter, filter ? filter->productId : 0)},
-         {"extraId", number(filter, filter ? filter->extraId : 0)},
-         {"filterName", name}}));
+    return Result(
+        Call("Enumerate", {{"kind", number(request, request ? request->kind : 0)},
+                           {"mode", number(request, request ? request->mode : 0)},
+                           {"scanOption", number(filter, filter ? filter->scanOption : 0)},
+                           {"filterEnabled", number(filter, filter ? filter->filterEnabled : 0)},
+                           {"vendorId", number(filter, filter ? filter->vendorId : 0)},
+                           {"productId", number(filter, filter ? filter->productId : 0)},
+                           {"extraId", number(filter, filter ? filter->extraId : 0)},
+                           {"filterName", name}}));
   }
   int GetCount() override {
     const TraceRecord* record = Call("GetCount", {});
@@ -217,14 +216,14 @@ std::shared_ptr<ReplaySession> runningSession;
 
 }  // namespace
 
-ReplaySession::ReplaySession(std::string path, std::vector<TraceRecord> records,
-                             std::FILE* errors)
+ReplaySession::ReplaySession(std::string path, std::vector<TraceRecord> records, std::FILE* errors)
     : path_(std::move(path)), records_(std::move(records)), errors_(errors) {}
 
 ReplaySession::~ReplaySession() {
   if (!parted_ && next_ < records_.size()) {
-    Report("the program ended after call " + std::to_string(next_) + "; the trace goes on to call " +
-           std::to_string(records_.size()) + ", next " + Describe(records_[next_]));
+    Report("the program ended after call " + std::to_string(next_) +
+           "; the trace goes on to call " + std::to_string(records_.size()) + ", next " +
+           Describe(records_[next_]));
   }
 }
 
@@ -274,14 +273,16 @@ I_DeviceInfo* ReplaySession::DeviceInfo(int id) {
   // A trace cannot name more objects than it has records.
   if (id <= 0 || static_cast<std::size_t>(id) > records_.size()) return nullptr;
   while (infos_.size() < static_cast<std::size_t>(id)) {
-    infos_.push_back(std::make_unique<ReplayDeviceInfo>(*this, static_cast<int>(infos_.size()) + 1));
+    infos_.push_back(
+        std::make_unique<ReplayDeviceInfo>(*this, static_cast<int>(infos_.size()) + 1));
   }
   return infos_[static_cast<std::size_t>(id) - 1].get();
 }
 
 const char* ReplaySession::Name(ReplayDeviceInfo& info, const TraceRecord* record) {
   const TraceValue* name = record != nullptr ? record->Find("result") : nullptr;
-  if (record != nullptr && (name == nullptr || name->kind == TraceValue::Kind::Null)) return nullptr;
+  if (record != nullptr && (name == nullptr || name->kind == TraceValue::Kind::Null))
+    return nullptr;
   const std::string text = name != nullptr ? name->text : std::string();
   std::lock_guard<std::mutex> lock(mutex_);
   for (const std::string& known : info.names) {

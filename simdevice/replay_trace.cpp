@@ -188,8 +188,8 @@ bool ReadTraceFile(const std::string& path, std::vector<TraceRecord>* records, s
     text.append(buffer, static_cast<std::size_t>(file.gcount()));
   }
   if (text.size() > kMaxTraceFileSize) {
-    *error = "the trace '" + path + "' is larger than " + std::to_string(kMaxTraceFileSize) +
-             " bytes";
+    *error =
+        "the trace '" + path + "' is larger than " + std::to_string(kMaxTraceFileSize) + " bytes";
     return false;
   }
   records->clear();

@@ -19,7 +19,9 @@ struct TraceValue {
 
   static TraceValue Of(std::int64_t value) { return {Kind::Number, value, {}}; }
   static TraceValue Of(std::string value) { return {Kind::Text, 0, std::move(value)}; }
-  static TraceValue OfText(const char* value) { return value ? Of(std::string(value)) : TraceValue{}; }
+  static TraceValue OfText(const char* value) {
+    return value ? Of(std::string(value)) : TraceValue{};
+  }
   friend bool operator==(const TraceValue&, const TraceValue&) = default;
   // As the trace writes it: null, true, 42, "text" (without escapes).
   std::string Show() const;

@@ -108,8 +108,8 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
     Record("GetAttributeB", TraceFields().Number("result", value));
     return value;
   }
-  int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10,
-               int arg3, int arg0) override {
+  int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
+               int arg0) override {
     TraceFields fields;
     if (commandBlock != nullptr) {
       fields.Text("command", platform::HexDigits(static_cast<const std::uint8_t*>(commandBlock),
@@ -125,8 +125,8 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
     if (direction == 1 && carriesData) {
       char crc[8];
       std::snprintf(crc, sizeof crc, "%04x", Crc16(bytes, static_cast<std::size_t>(length)));
-      fields.Text("crc16", crc).Text("sha256",
-                                     platform::Sha256Hex(bytes, static_cast<std::size_t>(length)));
+      fields.Text("crc16", crc)
+          .Text("sha256", platform::Sha256Hex(bytes, static_cast<std::size_t>(length)));
     } else if (direction == 1) {
       fields.Null("crc16").Null("sha256");
     }

@@ -56,9 +56,7 @@ class CallTraceProcessTest : public ProcessTest {
     EXPECT_EQ(program.ExitCode(), status) << errors;
     ExpectNoSanitizerReport(errors);
   }
-  std::string firmwarePath() const {
-    return workFolder().toStdString() + "/SC5_Firmware_v1.3.bin";
-  }
+  std::string firmwarePath() const { return workFolder().toStdString() + "/SC5_Firmware_v1.3.bin"; }
 };
 
 TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtAtTheFirstBlock) {
@@ -72,7 +70,8 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   // The first block went out as its CRC-16 and SHA-256, never as its bytes.
   const std::string image = BytesOfFile(firmwarePath());
   std::size_t firstWrite = 0;
-  while (firstWrite < calls.size() && calls[firstWrite].find("\"direction\":1") == std::string::npos) {
+  while (firstWrite < calls.size() &&
+         calls[firstWrite].find("\"direction\":1") == std::string::npos) {
     ++firstWrite;
   }
   ASSERT_LT(firstWrite, calls.size());

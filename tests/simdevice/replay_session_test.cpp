@@ -32,7 +32,8 @@ constexpr const char* kRecordedSession =
 std::string ErrorsWritten(std::FILE* errors) {
   std::rewind(errors);
   std::string text;
-  for (int character; (character = std::fgetc(errors)) != EOF;) text += static_cast<char>(character);
+  for (int character; (character = std::fgetc(errors)) != EOF;)
+    text += static_cast<char>(character);
   return text;
 }
 
