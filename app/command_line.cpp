@@ -45,7 +45,12 @@ QString ProgramVersion() {
 // A trace that cannot be written is said once; the update goes on without it.
 void StartRecording(const QString& path) {
   std::string error;
-  if (!usb::StartCallRecording(QFile::encodeName(path).toStdString(),
+  // A trace named like a firmware file could be found and written to the device as one.
+  if (IsFirmwareFileName(QFile::encodeName(QFileInfo(path).fileName()).toStdString())) {
+    Print(stderr, QStringLiteral("%1: the trace %2 is named like a firmware file; the update goes "
+                                 "on without a trace\n")
+                      .arg(Name(), path));
+  } else if (!usb::StartCallRecording(QFile::encodeName(path).toStdString(),
                                ProgramVersion().toStdString(), &error)) {
     Print(stderr, QStringLiteral("%1: %2; the update goes on without a trace\n")
                       .arg(Name(), QString::fromLocal8Bit(error.c_str())));

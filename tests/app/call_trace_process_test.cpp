@@ -106,8 +106,10 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
 TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
   WriteFirmware(2);
   const std::string image = BytesOfFile(firmwarePath());
-  // The firmware itself (a file that is not a trace is never replaced), and a full disk.
-  for (const std::string& trace : {firmwarePath(), std::string("/dev/full")}) {
+  // A name the firmware search would take, a file that is not a trace, and a full disk.
+  const std::string notes = rootFolder() + "/notes.txt";
+  std::ofstream(notes) << "not a trace\n";
+  for (const std::string& trace : {firmwarePath(), notes, std::string("/dev/full")}) {
     SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}}, {"--record", trace});
     ExpectEnd(program, 0);
     const QString errors = program.ErrorOutput();
@@ -116,6 +118,7 @@ TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
     EXPECT_TRUE(errors.contains(QStringLiteral("[log] Update Complete.")));
   }
   EXPECT_EQ(BytesOfFile(firmwarePath()), image);
+  EXPECT_EQ(BytesOfFile(notes), "not a trace\n");
 }
 
 }  // namespace
