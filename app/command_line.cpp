@@ -16,11 +16,13 @@
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
 #include "update/update_view.h"
+#include "usb/call_recorder.h"
 
 namespace {
 
 const QString kHelpName = QStringLiteral("help");
 const QString kVersionName = QStringLiteral("version");
+const QString kRecordName = QStringLiteral("record");
 
 // The options QGuiApplication, QApplication and the X11 platform take out of the command line
 // themselves, each as "-name" or "--name", separated here by spaces; a value option takes the
@@ -83,6 +85,27 @@ void Print(std::FILE* stream, const QString& text) {
   std::fflush(stream);
 }
 
+QString ProgramVersion() {
+  const std::optional<platform::VersionStamp> stamp = platform::ReadOwnVersionStamp();
+  return stamp ? QString::fromStdString(platform::FormatVersion(*stamp))
+               : QStringLiteral(FWU_PROJECT_VERSION);
+}
+
+// A trace that cannot be written is said once; the update goes on without it.
+void StartRecording(const QString& path) {
+  std::string error;
+  // A trace named like a firmware file could be found and written to the device as one.
+  if (IsFirmwareFileName(QFile::encodeName(QFileInfo(path).fileName()).toStdString())) {
+    Print(stderr, QStringLiteral("%1: the trace %2 is named like a firmware file; the update goes "
+                                 "on without a trace\n")
+                      .arg(Name(), path));
+  } else if (!usb::StartCallRecording(QFile::encodeName(path).toStdString(),
+                               ProgramVersion().toStdString(), &error)) {
+    Print(stderr, QStringLiteral("%1: %2; the update goes on without a trace\n")
+                      .arg(Name(), QString::fromLocal8Bit(error.c_str())));
+  }
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
@@ -92,6 +115,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), kHelpName}));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), kVersionName}));
+  parser.addOption(QCommandLineOption(kRecordName, QString(), QStringLiteral("TRACE")));
 
   CommandLine line;
   QStringList rest = arguments;
@@ -117,6 +141,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "空のパスは指定できません。"));
   } else if (!paths.isEmpty()) {
     line.path = paths.constFirst();
+  }
+  if (line.action == CommandLine::Action::Run && parser.isSet(kRecordName)) {
+    line.recordPath = parser.value(kRecordName);
   }
   return line;
 }
@@ -190,7 +217,7 @@ bool CanShowWindows(const CommandLine& line) {
 QString HelpText() {
   return Text(QT_TRANSLATE_NOOP(
                   "CommandLine",
-                  "使い方: %1 [FILE|FOLDER]\n"
+                  "使い方: %1 [--record TRACE] [FILE|FOLDER]\n"
                   "\n"
                   "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
                   "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
@@ -210,6 +237,9 @@ QString HelpText() {
                   "オプション:\n"
                   "  -h, --help     このヘルプを表示して終了します\n"
                   "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
+                  "  --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に\n"
+                  "                 書き込みます (JSON Lines、サポートへの報告用)。アップデートは\n"
+                  "                 変わりません\n"
                   "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
                   "\n"
                   "終了ステータス:\n"
@@ -227,10 +257,7 @@ QString HelpText() {
 }
 
 QString VersionText() {
-  const std::optional<platform::VersionStamp> stamp = platform::ReadOwnVersionStamp();
-  const QString version = stamp ? QString::fromStdString(platform::FormatVersion(*stamp))
-                                : QStringLiteral(FWU_PROJECT_VERSION);
-  return QStringLiteral("SCRIBOLANTE X FW Updater %1\n").arg(version);
+  return QStringLiteral("SCRIBOLANTE X FW Updater %1\n").arg(ProgramVersion());
 }
 
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv) {
@@ -247,23 +274,26 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
     case CommandLine::Action::Run:
       break;
   }
-  if (line.path.isEmpty()) return std::nullopt;
-  QString error;
-  bool badName = false;
-  const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error, &badName);
-  if (!source) {
-    Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
-    // Opened from a file manager there is no terminal to read that line: the refusal shows
-    // where the user looks, in a box, when a window can be shown at all.
-    if (badName && CanShowWindows(line)) {
-      const QApplication application(argc, argv);
-      QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
-      ShowMessageBoxWithType(nullptr,
-                             BadFirmwareNameMessage(QFileInfo(line.path).fileName()).toStdString(),
-                             nullptr, MB_OK);
+  if (!line.path.isEmpty()) {
+    QString error;
+    bool badName = false;
+    const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error, &badName);
+    if (!source) {
+      Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
+      // Opened from a file manager there is no terminal to read that line: the refusal shows
+      // where the user looks, in a box, when a window can be shown at all.
+      if (badName && CanShowWindows(line)) {
+        const QApplication application(argc, argv);
+        QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
+        ShowMessageBoxWithType(
+            nullptr, BadFirmwareNameMessage(QFileInfo(line.path).fileName()).toStdString(),
+            nullptr, MB_OK);
+      }
+      return kExitNoUpdate;
     }
-    return kExitNoUpdate;
+    SetFirmwareSource(*source);
   }
-  SetFirmwareSource(*source);
+  // Only a run that goes on gets a trace.
+  if (line.recordPath) StartRecording(*line.recordPath);
   return std::nullopt;
 }

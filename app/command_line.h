@@ -15,6 +15,8 @@ struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
   QString path;   // Run: the FILE or FOLDER given; empty when none
+  // Run: the trace file of --record TRACE, if given.
+  std::optional<QString> recordPath;
   QString error;  // Error: what is wrong, one line without the program's name
   // Qt's options on the line that decide where windows can go: the last -platform value (empty
   // when none) and whether an X display is named (-display).
@@ -51,6 +53,7 @@ QString VersionText();
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2; a FILE whose
 // name does not qualify is also refused in a box when CanShowWindows, with a QApplication made
-// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER and answers
-// nullopt: the program goes on.
+// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER, starts the
+// recording of --record (a trace that cannot be written is one line on standard error, and the
+// update goes on) and answers nullopt: the program goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);

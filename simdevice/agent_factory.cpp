@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "simdevice/replay_session.h"
 #include "simdevice/result_codes.h"
 #include "simdevice/scenario_parser.h"
 #include "simdevice/simulated_objects.h"
@@ -47,6 +48,19 @@ int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FIL
         std::fflush(errors);
         return kResultScenarioError;
       }
+    }
+    if (!scenario.replayPath.empty()) {
+      std::string message;
+      const std::shared_ptr<ReplaySession> session =
+          ReplaySessionFor(scenario.replayPath, errors, &message);
+      if (!session) {
+        std::fputs(
+            (FormatScenarioError(path, ScenarioError{scenario.replayLine, message}) + "\n").c_str(),
+            errors);
+        std::fflush(errors);
+        return kResultScenarioError;
+      }
+      return CreateReplayAgent(session, version, agent);
     }
     std::shared_ptr<TraceWriter> trace;
     if (!scenario.tracePath.empty()) {

@@ -32,4 +32,8 @@ inline constexpr int kTransferWrongLength = 36;
 // The device is no longer connected: unplugged (`unplug`) or absent from the current list.
 inline constexpr int kTransferDeviceGone = 37;
 
+// Any operation under `replay`: the call differs from the recorded one (or comes after the
+// first that did, or after the end of the trace).
+inline constexpr int kResultReplayDiffers = 38;
+
 }  // namespace simdevice

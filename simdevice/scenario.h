@@ -82,6 +82,11 @@ struct Scenario {
   std::string tracePath;  // empty: no trace
   int traceLine = 0;      // the line that named it, for error messages
 
+  // A trace recorded by the updater to answer every call from (replay_session.h); empty:
+  // none. Relative paths are taken from the scenario file's folder.
+  std::string replayPath;
+  int replayLine = 0;
+
   // The names the given 1-based scan lists (empty before the first list change).
   const std::vector<std::string>& NamesForScan(std::uint64_t scan) const;
 };

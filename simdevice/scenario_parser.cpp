@@ -96,6 +96,7 @@ const std::map<std::string, std::string, std::less<>> kUsage = {
     {"hang", "hang <exchange>"},
     {"checksum-delay", "checksum-delay <milliseconds>"},
     {"unstable-names", "unstable-names"},
+    {"replay", "replay <trace>"},
 };
 
 class Parser {
@@ -137,6 +138,8 @@ class Parser {
   bool ParseUsbIds();
   bool ParseUnplug();
   bool AddList(std::uint64_t fromScan, std::vector<std::string> names);
+  // The rest of the line, blanks around it removed: a path that may hold blanks.
+  std::string_view RestOfLine() const;
 
   Scenario* scenario_;
   std::string message_;
@@ -145,6 +148,7 @@ class Parser {
   std::string_view afterKey_;  // the line after its first word, comment removed
   std::map<std::string, int> claimed_;
   std::map<std::uint64_t, std::vector<std::string>> lists_;
+  int firstSettingLine_ = 0;
 };
 
 bool Parser::ParseLine(int number, std::string_view line) {
@@ -168,6 +172,18 @@ bool Parser::ParseLine(int number, std::string_view line) {
   if (words_.empty()) return true;
 
   const std::string_view key = words_[0];
+  // A replayed trace answers every call by itself: another setting could only be ignored.
+  if (scenario_->replayLine != 0 || (key == "replay" && firstSettingLine_ != 0)) {
+    return Fail("'replay' takes no other setting in its scenario (see line " +
+                std::to_string(firstSettingLine_) + ")");
+  }
+  if (firstSettingLine_ == 0) firstSettingLine_ = line_;
+  if (key == "replay") {
+    if (RestOfLine().empty()) return WrongWordCount("replay");
+    scenario_->replayPath = std::string(RestOfLine());
+    scenario_->replayLine = line_;
+    return true;
+  }
   if (key == "list") return ParseList();
   if (key == "devices") return ParseDevices();
   if (key == "fail") return ParseFail();
@@ -196,10 +212,7 @@ bool Parser::ParseLine(int number, std::string_view line) {
   }
   if (key == "attribute") return ParseAttribute();
   if (key == "trace") {
-    // The path is the rest of the line, so that it may hold blanks.
-    std::string_view path = afterKey_;
-    while (!path.empty() && IsBlank(path.front())) path.remove_prefix(1);
-    while (!path.empty() && IsBlank(path.back())) path.remove_suffix(1);
+    const std::string_view path = RestOfLine();
     if (path.empty()) return WrongWordCount("trace");
     if (!ClaimOnce("trace")) return false;
     scenario_->tracePath = std::string(path);
@@ -237,6 +250,13 @@ void Parser::Finish() {
   for (auto& [fromScan, names] : lists_) {
     scenario_->lists.push_back(ListChange{fromScan, std::move(names)});
   }
+}
+
+std::string_view Parser::RestOfLine() const {
+  std::string_view rest = afterKey_;
+  while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+  while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
+  return rest;
 }
 
 bool Parser::ClaimOnce(const std::string& setting) {
@@ -578,7 +598,14 @@ bool LoadScenarioFile(const std::string& path, Scenario* scenario, ScenarioError
     }
   }
   ::close(file);
-  return ParseScenario(text, scenario, error);
+  if (!ParseScenario(text, scenario, error)) return false;
+  // A replayed trace usually lies beside its scenario.
+  const std::size_t slash = path.rfind('/');
+  if (!scenario->replayPath.empty() && scenario->replayPath.front() != '/' &&
+      slash != std::string::npos) {
+    scenario->replayPath = path.substr(0, slash + 1) + scenario->replayPath;
+  }
+  return true;
 }
 
 std::string FormatScenarioError(const std::string& path, const ScenarioError& error) {

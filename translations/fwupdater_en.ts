@@ -76,7 +76,7 @@
         <translation>Cannot read the file: %1</translation>
     </message>
     <message>
-        <source>使い方: %1 [FILE|FOLDER]
+        <source>使い方: %1 [--record TRACE] [FILE|FOLDER]
 
 USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア
 ファイル (名前に SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt;.bin を含むファイル) を探し、
@@ -96,6 +96,9 @@ USB で接続された SCRIBOLANTE X のファームウェアを書き換えま�
 オプション:
   -h, --help     このヘルプを表示して終了します
   -v, --version  プログラムの名前とバージョンを表示して終了します
+  --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に
+                 書き込みます (JSON Lines、サポートへの報告用)。アップデートは
+                 変わりません
   Qt 自身のオプション (-platform, -style など) も使えます。
 
 終了ステータス:
@@ -110,7 +113,7 @@ USB で接続された SCRIBOLANTE X のファームウェアを書き換えま�
 $XDG_STATE_HOME/scribolante-fw-updater/history.log
 (既定では ~/.local/state/scribolante-fw-updater/history.log)
 </source>
-        <translation>Usage: %1 [FILE|FOLDER]
+        <translation>Usage: %1 [--record TRACE] [FILE|FOLDER]
 
 Rewrites the firmware of a SCRIBOLANTE X connected over USB. It finds the firmware
 file (a name containing SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt;.bin), waits until exactly
@@ -128,6 +131,8 @@ Arguments:
 Options:
   -h, --help     show this help and exit
   -v, --version  show the program&apos;s name and version and exit
+  --record TRACE write every call into the device maker&apos;s library to TRACE
+                 (JSON Lines), for a support report; the update is unchanged
   Qt&apos;s own options (-platform, -style, ...) are accepted as well.
 
 Exit status:

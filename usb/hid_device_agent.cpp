@@ -8,6 +8,7 @@
 #include "usb/ascii_text.h"
 #include "usb/library_exports.h"
 #include "usb/library_loader.h"
+#include "usb/recording_agent.h"
 
 namespace {
 
@@ -43,7 +44,12 @@ int C_HIDDeviceAgentEx::EnsureAgent() {
   if (create == nullptr) return 0;
   // Only a successful call hands over an agent; whatever a failing one wrote is not ours.
   I_GPUsbDeviceAgent* created = nullptr;
-  if (create(kFactoryVersion, &created) != 0 || created == nullptr) return 0;
+  const int result = create(kFactoryVersion, &created);
+  // With --record, the agent kept is a recording stand-in for the library's.
+  if (const std::shared_ptr<usb::CallRecorder> recorder = usb::ActiveCallRecorder()) {
+    created = usb::RecordFactoryCall(recorder, kFactoryVersion, result, created);
+  }
+  if (result != 0 || created == nullptr) return 0;
   agent = created;
   return 1;
 }

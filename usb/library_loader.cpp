@@ -11,6 +11,7 @@
 #include "platform/message_box.h"
 #include "platform/program_path.h"
 #include "usb/ascii_text.h"
+#include "usb/call_recorder.h"
 
 void* C_USBLibraryLoader::libraryHandle = nullptr;
 char C_USBLibraryLoader::libraryPath[C_USBLibraryLoader::kPathCapacity] = {};
@@ -106,6 +107,10 @@ int C_USBLibraryLoader::EnsureLoaded() {
   const std::string path = LibraryFilePath();
   if (!path.empty()) {
     libraryHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // A trace names the library file its calls went to.
+    if (const std::shared_ptr<usb::CallRecorder> recorder = usb::ActiveCallRecorder()) {
+      recorder->NoteLibrary(path, libraryHandle != nullptr);
+    }
     if (libraryHandle != nullptr) return 1;
     const char* reason = dlerror();
     std::fprintf(stderr, "GPlusUSBLibEx: %s\n", reason != nullptr ? reason : path.c_str());

@@ -142,7 +142,7 @@ TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone)
   SpawnedProgram& help = Start({{"LC_ALL", "en_US.UTF-8"}}, {"--help"}, noDisplay);
   ExpectEndsWith(help, 0);
   const QString text = help.StandardOutput();
-  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]")))
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]")))
       << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Exit status:")));
   EXPECT_EQ(TraceLines("factory"), 0);

@@ -295,6 +295,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "'checksum-delay' is already set on line 1"},
         BadLine{"unstable-names 2", 1,
                 "wrong number of words for 'unstable-names': expected 'unstable-names'"},
+        BadLine{"rate 5\nreplay t.jsonl", 2,
+                "'replay' takes no other setting in its scenario (see line 1)"},
+        BadLine{"replay t.jsonl\ntrace x", 2,
+                "'replay' takes no other setting in its scenario (see line 1)"},
         BadLine{"rate 1\nlist 1 \xff\xfe", 2, "not valid UTF-8 text"},
         BadLine{"list 1 \xc0\xaf", 1, "not valid UTF-8 text"},      // overlong '/'
         BadLine{"list 1 \xed\xa0\x80", 1, "not valid UTF-8 text"},  // a surrogate

@@ -1,0 +1,235 @@
+// A small reader for the flat JSON objects of a call trace: nested values and fractions are
+// not part of the format and are refused, so that a trace is never half understood.
+#include "simdevice/replay_trace.h"
+
+#include <charconv>
+#include <fstream>
+
+namespace simdevice {
+namespace {
+
+class LineParser {
+ public:
+  explicit LineParser(std::string_view text) : text_(text) {}
+
+  bool Object(TraceRecord* record, std::string* error) {
+    SkipBlanks();
+    if (!Take('{')) return Fail("a record is a JSON object: '{' expected", error);
+    SkipBlanks();
+    if (Take('}')) return End(error);
+    for (;;) {
+      std::string key;
+      TraceValue value;
+      SkipBlanks();
+      if (!String(&key)) return Fail("a field name in quotes expected", error);
+      SkipBlanks();
+      if (!Take(':')) return Fail("':' expected after \"" + key + "\"", error);
+      SkipBlanks();
+      if (!Value(&value)) {
+        return Fail("the value of \"" + key + "\" is not null, true, false, an integer or a string",
+                    error);
+      }
+      if (!record->fields.emplace(key, std::move(value)).second) {
+        return Fail("the field \"" + key + "\" appears twice", error);
+      }
+      SkipBlanks();
+      if (Take('}')) return End(error);
+      if (!Take(',')) return Fail("',' or '}' expected", error);
+    }
+  }
+
+ private:
+  bool Fail(const std::string& message, std::string* error) {
+    *error = message + " at column " + std::to_string(index_ + 1);
+    return false;
+  }
+  bool End(std::string* error) {
+    SkipBlanks();
+    return index_ == text_.size() || Fail("text after the record", error);
+  }
+  void SkipBlanks() {
+    while (index_ < text_.size() && (text_[index_] == ' ' || text_[index_] == '\t' ||
+                                     text_[index_] == '\r' || text_[index_] == '\n')) {
+      ++index_;
+    }
+  }
+  bool Take(char expected) {
+    if (index_ < text_.size() && text_[index_] == expected) {
+      ++index_;
+      return true;
+    }
+    return false;
+  }
+  bool Word(std::string_view word) {
+    if (text_.substr(index_, word.size()) != word) return false;
+    index_ += word.size();
+    return true;
+  }
+  bool Hex4(std::uint32_t* value) {
+    if (index_ + 4 > text_.size()) return false;
+    const char* start = text_.data() + index_;
+    auto [stop, failure] = std::from_chars(start, start + 4, *value, 16);
+    index_ += 4;
+    return failure == std::errc() && stop == start + 4;
+  }
+  static void AppendUtf8(std::uint32_t codePoint, std::string* text) {
+    if (codePoint < 0x80) {
+      *text += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+      *text += static_cast<char>(0xC0 | (codePoint >> 6));
+      *text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+      *text += static_cast<char>(0xE0 | (codePoint >> 12));
+      *text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      *text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+      *text += static_cast<char>(0xF0 | (codePoint >> 18));
+      *text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+      *text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+      *text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+  }
+  bool String(std::string* text) {
+    if (!Take('"')) return false;
+    while (index_ < text_.size()) {
+      const char character = text_[index_++];
+      if (character == '"') return true;
+      if (static_cast<unsigned char>(character) < 0x20) return false;
+      if (character != '\\') {
+        *text += character;
+        continue;
+      }
+      if (index_ >= text_.size()) return false;
+      const char escape = text_[index_++];
+      static constexpr std::string_view kEscapes = "\"\\/bfnrt";
+      static constexpr std::string_view kMeanings = "\"\\/\b\f\n\r\t";
+      if (const std::size_t at = kEscapes.find(escape); at != std::string_view::npos) {
+        *text += kMeanings[at];
+        continue;
+      }
+      std::uint32_t codePoint = 0;
+      if (escape != 'u' || !Hex4(&codePoint)) return false;
+      if (codePoint >= 0xD800 && codePoint < 0xDC00) {
+        std::uint32_t low = 0;
+        if (!Word("\\u") || !Hex4(&low) || low < 0xDC00 || low > 0xDFFF) return false;
+        codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
+      } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
+        return false;
+      }
+      AppendUtf8(codePoint, text);
+    }
+    return false;
+  }
+  bool Value(TraceValue* value) {
+    if (index_ < text_.size() && text_[index_] == '"') {
+      value->kind = TraceValue::Kind::Text;
+      return String(&value->text);
+    }
+    if (Word("null")) return true;
+    if (Word("true") || Word("false")) {
+      value->kind = TraceValue::Kind::Bool;
+      value->number = text_[index_ - 4] == 't' ? 1 : 0;  // "true" or "alse"
+      return true;
+    }
+    const char* start = text_.data() + index_;
+    const char* end = text_.data() + text_.size();
+    auto [stop, failure] = std::from_chars(start, end, value->number);
+    if (failure != std::errc() || stop == start) return false;
+    // A fraction or an exponent is not an integer of the format.
+    if (stop != end && (*stop == '.' || *stop == 'e' || *stop == 'E')) return false;
+    index_ += static_cast<std::size_t>(stop - start);
+    value->kind = TraceValue::Kind::Number;
+    return true;
+  }
+
+  std::string_view text_;
+  std::size_t index_ = 0;
+};
+
+}  // namespace
+
+std::string TraceValue::Show() const {
+  switch (kind) {
+    case Kind::Null:
+      return "null";
+    case Kind::Bool:
+      return number != 0 ? "true" : "false";
+    case Kind::Number:
+      return std::to_string(number);
+    case Kind::Text:
+      return "\"" + text + "\"";
+  }
+  return {};
+}
+
+const TraceValue* TraceRecord::Find(std::string_view key) const {
+  const auto found = fields.find(key);
+  return found != fields.end() ? &found->second : nullptr;
+}
+
+std::int64_t TraceRecord::NumberOr(std::string_view key, std::int64_t fallback) const {
+  const TraceValue* value = Find(key);
+  return value != nullptr && value->kind == TraceValue::Kind::Number ? value->number : fallback;
+}
+
+bool ParseTraceLine(std::string_view line, TraceRecord* record, std::string* error) {
+  return LineParser(line).Object(record, error);
+}
+
+bool ReadTraceFile(const std::string& path, std::vector<TraceRecord>* records, std::string* error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    *error = "cannot read the trace '" + path + "'";
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  while (text.size() <= kMaxTraceFileSize && file.read(buffer, sizeof buffer).gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(file.gcount()));
+  }
+  if (text.size() > kMaxTraceFileSize) {
+    *error =
+        "the trace '" + path + "' is larger than " + std::to_string(kMaxTraceFileSize) + " bytes";
+    return false;
+  }
+  records->clear();
+  std::string_view rest = text;
+  bool headerSeen = false;
+  for (int number = 1; !rest.empty(); ++number) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    const std::string where = "trace '" + path + "' line " + std::to_string(number) + ": ";
+    TraceRecord record;
+    std::string problem;
+    if (!ParseTraceLine(line, &record, &problem)) {
+      *error = where + problem;
+      return false;
+    }
+    if (!headerSeen) {
+      const TraceValue* format = record.Find("format");
+      if (format == nullptr || *format != TraceValue::Of(std::string(kTraceFormatName)) ||
+          record.NumberOr("version", 0) != kTraceFormatVersion) {
+        *error = where + "not the header of a version " + std::to_string(kTraceFormatVersion) +
+                 " trace of scribolante-fw-updater";
+        return false;
+      }
+      headerSeen = true;
+      continue;
+    }
+    const std::int64_t expected = static_cast<std::int64_t>(records->size()) + 1;
+    if (record.NumberOr("seq", 0) != expected) {
+      *error = where + "seq " + std::to_string(expected) + " expected";
+      return false;
+    }
+    records->push_back(std::move(record));
+  }
+  if (!headerSeen) {
+    *error = "trace '" + path + "' is empty";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace simdevice

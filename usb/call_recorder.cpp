@@ -1,0 +1,243 @@
+// The --record trace file: JSON Lines written straight to the file, one write per line, so a
+// trace stays readable up to its last call even when the program is killed.
+#include "usb/call_recorder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "platform/sha256.h"
+
+namespace usb {
+namespace {
+
+// How a file that is already a trace begins; only such a file (or an empty one) is replaced.
+constexpr std::string_view kTraceStart = "{\"format\":\"scribolante-fw-updater-trace\"";
+
+std::string JsonString(std::string_view text) {
+  std::string quoted = "\"";
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (character == '"' || character == '\\') {
+      quoted += '\\';
+      quoted += character;
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      quoted += escaped;
+    } else {
+      quoted += character;
+    }
+  }
+  return quoted + '"';
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point time) {
+  const auto sinceEpoch = time.time_since_epoch();
+  const std::time_t seconds = std::chrono::duration_cast<std::chrono::seconds>(sinceEpoch).count();
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(sinceEpoch).count() % 1000;
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900,
+                parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec,
+                static_cast<int>(milliseconds));
+  return text;
+}
+
+// Size and SHA-256 of a file; false when it cannot be read to its end.
+bool HashFile(const std::string& path, std::int64_t* size, std::string* sha256) {
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  platform::Sha256 hash;
+  std::int64_t total = 0;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(file, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(file);
+      return false;
+    }
+    if (got == 0) break;
+    hash.Update(buffer, static_cast<std::size_t>(got));
+    total += got;
+  }
+  ::close(file);
+  const auto digest = hash.Finish();
+  *size = total;
+  *sha256 = platform::HexDigits(digest.data(), digest.size());
+  return true;
+}
+
+std::mutex activeMutex;
+std::shared_ptr<CallRecorder> activeRecorder;
+
+}  // namespace
+
+void TraceFields::Key(std::string_view key) {
+  if (!body_.empty()) body_ += ',';
+  body_ += JsonString(key);
+  body_ += ':';
+}
+
+TraceFields& TraceFields::Number(std::string_view key, std::int64_t value) {
+  Key(key);
+  body_ += std::to_string(value);
+  return *this;
+}
+
+TraceFields& TraceFields::Text(std::string_view key, std::string_view value) {
+  Key(key);
+  body_ += JsonString(value);
+  return *this;
+}
+
+TraceFields& TraceFields::TextOrNull(std::string_view key, const char* value) {
+  return value != nullptr ? Text(key, value) : Null(key);
+}
+
+TraceFields& TraceFields::Null(std::string_view key) {
+  Key(key);
+  body_ += "null";
+  return *this;
+}
+
+TraceFields& TraceFields::Bool(std::string_view key, bool value) {
+  Key(key);
+  body_ += value ? "true" : "false";
+  return *this;
+}
+
+std::unique_ptr<CallRecorder> CallRecorder::Open(const std::string& path,
+                                                 std::string programVersion, std::string* error) {
+  const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (file < 0) {
+    *error = "cannot write the trace " + path + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  struct stat status {};
+  if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
+    // Replace only what is ours to replace: a trace of an earlier run, or an empty file.
+    char start[kTraceStart.size()];
+    ssize_t got = 0;
+    if (status.st_size > 0) {
+      do {
+        got = ::pread(file, start, sizeof start, 0);
+      } while (got < 0 && errno == EINTR);
+    }
+    if (status.st_size > 0 && std::string_view(start, got > 0 ? got : 0) != kTraceStart) {
+      ::close(file);
+      *error = "the trace file " + path + " exists and is not a trace; it is left as it is";
+      return nullptr;
+    }
+    if (::ftruncate(file, 0) != 0) {
+      *error = "cannot write the trace " + path + ": " + std::strerror(errno);
+      ::close(file);
+      return nullptr;
+    }
+  }
+  return std::unique_ptr<CallRecorder>(new CallRecorder(file, path, std::move(programVersion)));
+}
+
+CallRecorder::CallRecorder(int file, std::string path, std::string programVersion)
+    : file_(file), path_(std::move(path)), programVersion_(std::move(programVersion)) {}
+
+CallRecorder::~CallRecorder() {
+  ::close(file_);
+}
+
+void CallRecorder::WriteLine(std::string line) {
+  if (failed_) return;
+  line += '\n';
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t result = ::write(file_, line.data() + written, line.size() - written);
+    if (result < 0 && errno == EINTR) continue;
+    if (result <= 0) {
+      const std::string reason = result < 0 ? std::strerror(errno) : "nothing written";
+      std::fprintf(stderr,
+                   "scribolante-fw-updater: the trace %s cannot be written (%s); recording "
+                   "stops, the update goes on\n",
+                   path_.c_str(), reason.c_str());
+      std::fflush(stderr);
+      failed_ = true;
+      return;
+    }
+    written += static_cast<std::size_t>(result);
+  }
+}
+
+void CallRecorder::WriteHeader(const std::string& libraryPath, bool loaded) {
+  headerWritten_ = true;
+  TraceFields header;
+  header.Text("format", kFormatName).Number("version", kFormatVersion);
+  header.Text("program", programVersion_);
+  std::int64_t size = 0;
+  std::string sha256;
+  if (libraryPath.empty()) {
+    header.Null("library");
+  } else {
+    header.Text("library", libraryPath);
+  }
+  if (!libraryPath.empty() && HashFile(libraryPath, &size, &sha256)) {
+    header.Number("librarySize", size).Text("librarySha256", sha256);
+  } else {
+    header.Null("librarySize").Null("librarySha256");
+  }
+  header.Bool("libraryLoaded", loaded).Text("started", IsoTime(startTime_));
+  WriteLine("{" + header.body() + "}");
+}
+
+void CallRecorder::NoteLibrary(const std::string& libraryPath, bool loaded) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!headerWritten_) WriteHeader(libraryPath, loaded);
+}
+
+void CallRecorder::Record(std::string_view interfaceName, int object, std::string_view operation,
+                          const TraceFields& fields) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!headerWritten_) WriteHeader({}, false);
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+      std::chrono::steady_clock::now() - start_);
+  TraceFields record;
+  record.Number("seq", ++sequence_).Number("ms", elapsed.count());
+  record.Text("interface", interfaceName);
+  if (object != 0) record.Number("object", object);
+  record.Text("op", operation);
+  std::string line = "{" + record.body();
+  if (!fields.body().empty()) line += "," + fields.body();
+  WriteLine(line + "}");
+}
+
+int CallRecorder::NewObject(TracedObject kind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ++objects_[static_cast<int>(kind)];
+}
+
+bool StartCallRecording(const std::string& path, const std::string& programVersion,
+                        std::string* error) {
+  std::shared_ptr<CallRecorder> recorder = CallRecorder::Open(path, programVersion, error);
+  if (!recorder) return false;
+  std::lock_guard<std::mutex> lock(activeMutex);
+  activeRecorder = std::move(recorder);
+  return true;
+}
+
+void StopCallRecording() {
+  std::lock_guard<std::mutex> lock(activeMutex);
+  activeRecorder.reset();
+}
+
+std::shared_ptr<CallRecorder> ActiveCallRecorder() {
+  std::lock_guard<std::mutex> lock(activeMutex);
+  return activeRecorder;
+}
+
+}  // namespace usb

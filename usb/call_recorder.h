@@ -1,0 +1,95 @@
+// The call trace the program writes with --record: every call it makes into the vendor library,
+// as JSON Lines (a header, then one record per call; format in simdevice/SCENARIOS.md), so
+// that a session with a real device can be replayed by the simulated library.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace usb {
+
+// The fields of one record, in the order added, as the inside of a JSON object. Strings are
+// written as the library's bytes, with '"', '\' and control characters escaped.
+class TraceFields {
+ public:
+  TraceFields& Number(std::string_view key, std::int64_t value);
+  TraceFields& Text(std::string_view key, std::string_view value);
+  // A string, or null for a null pointer.
+  TraceFields& TextOrNull(std::string_view key, const char* value);
+  TraceFields& Null(std::string_view key);
+  TraceFields& Bool(std::string_view key, bool value);
+
+  const std::string& body() const { return body_; }
+
+ private:
+  void Key(std::string_view key);
+  std::string body_;
+};
+
+// The kinds of library object a record names; each kind is numbered from 1 in the order the
+// library hands them out.
+enum class TracedObject { Agent, UsbDevice, HidDevice, DeviceInfo };
+
+// One trace file. Thread-safe: the UI thread and the update worker both record through it.
+// Writing never changes a call: a trace that cannot be written is reported once on standard
+// error, and recording stops while the program goes on.
+class CallRecorder {
+ public:
+  static constexpr int kFormatVersion = 1;
+  static constexpr const char* kFormatName = "scribolante-fw-updater-trace";
+
+  // Creates the file, or replaces one that is empty or already a trace. A file holding
+  // anything else is left alone (it may be the firmware the user meant to name): null with
+  // *error set to one line, as for a file that cannot be opened.
+  static std::unique_ptr<CallRecorder> Open(const std::string& path, std::string programVersion,
+                                            std::string* error);
+  ~CallRecorder();
+
+  CallRecorder(const CallRecorder&) = delete;
+  CallRecorder& operator=(const CallRecorder&) = delete;
+
+  // Writes the header at the first load of the vendor library, naming that file with its
+  // size and SHA-256 (null when it cannot be read). Later loads change nothing.
+  void NoteLibrary(const std::string& libraryPath, bool loaded);
+
+  // Appends the record of one finished call: seq, ms, interface, object (when not 0), op,
+  // then fields.
+  void Record(std::string_view interfaceName, int object, std::string_view operation,
+              const TraceFields& fields);
+
+  // The next number of an object of that kind.
+  int NewObject(TracedObject kind);
+
+ private:
+  CallRecorder(int file, std::string path, std::string programVersion);
+  // Writes one line; on the first failure says so once and stops recording. Needs mutex_.
+  void WriteLine(std::string line);
+  void WriteHeader(const std::string& libraryPath, bool loaded);
+
+  std::mutex mutex_;
+  int file_;
+  const std::string path_;
+  const std::string programVersion_;
+  const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  const std::chrono::system_clock::time_point startTime_ = std::chrono::system_clock::now();
+  bool headerWritten_ = false;
+  bool failed_ = false;
+  std::int64_t sequence_ = 0;
+  int objects_[4] = {};
+};
+
+// Starts recording into path for the rest of the process (or until StopCallRecording): the
+// vendor objects the HID device agent obtains from then on are recorded. false with *error
+// (one line) when the file cannot be used; nothing is recorded then.
+bool StartCallRecording(const std::string& path, const std::string& programVersion,
+                        std::string* error);
+// Objects obtained before keep recording into their recorder; new ones are not recorded.
+void StopCallRecording();
+// The recorder new vendor objects are recorded into, or null. Any thread.
+std::shared_ptr<CallRecorder> ActiveCallRecorder();
+
+}  // namespace usb

@@ -1,0 +1,279 @@
+// The recording stand-ins. Every call goes to the library first; its record is written after
+// it returns, with the result, so the library sees exactly the calls it would see unrecorded.
+#include "usb/recording_agent.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/sha256.h"
+
+namespace usb {
+namespace {
+
+constexpr int kCommandBlockSize = 16;
+
+// CRC-16/IBM-3740 (polynomial 0x1021, initial 0xFFFF), the checksum the device protocol uses,
+// so a written block in the trace can be matched with the firmware image by eye.
+std::uint16_t Crc16(const std::uint8_t* bytes, std::size_t size) {
+  std::uint16_t crc = 0xFFFF;
+  for (std::size_t index = 0; index < size; ++index) {
+    crc = static_cast<std::uint16_t>(crc ^ (bytes[index] << 8));
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+  }
+  return crc;
+}
+
+class RecordingDeviceInfo;
+
+// What the stand-ins obtained through one recording agent share: the recorder and the
+// stand-ins of the library's device information objects, one per library object, kept as
+// long as any stand-in of the agent lives (as the library keeps its own).
+struct RecordingContext {
+  explicit RecordingContext(std::shared_ptr<CallRecorder> recorderToUse)
+      : recorder(std::move(recorderToUse)) {}
+  // The stand-in for a library object, made on first sight; null stays null.
+  I_DeviceInfo* DeviceInfo(I_DeviceInfo* info, int* id);
+
+  const std::shared_ptr<CallRecorder> recorder;
+  std::mutex mutex;
+  std::map<I_DeviceInfo*, std::unique_ptr<RecordingDeviceInfo>> infos;
+};
+
+class RecordingDeviceInfo final : public I_DeviceInfo {
+ public:
+  RecordingDeviceInfo(RecordingContext& context, I_DeviceInfo* info, int id)
+      : context_(context), info_(info), id_(id) {}
+  const char* GetName() override {
+    const char* name = info_->GetName();
+    context_.recorder->Record("I_DeviceInfo", id_, "GetName",
+                              TraceFields().TextOrNull("result", name));
+    return name;
+  }
+  int id() const { return id_; }
+
+ private:
+  RecordingContext& context_;
+  I_DeviceInfo* const info_;
+  const int id_;
+};
+
+I_DeviceInfo* RecordingContext::DeviceInfo(I_DeviceInfo* info, int* id) {
+  *id = 0;
+  if (info == nullptr) return nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  std::unique_ptr<RecordingDeviceInfo>& standIn = infos[info];
+  if (!standIn) {
+    standIn = std::make_unique<RecordingDeviceInfo>(*this, info,
+                                                    recorder->NewObject(TracedObject::DeviceInfo));
+  }
+  *id = standIn->id();
+  return standIn.get();
+}
+
+// A returned object's number, or null when nothing is returned.
+TraceFields& Returned(TraceFields& fields, int id) {
+  return id != 0 ? fields.Number("returned", id) : fields.Null("returned");
+}
+
+class RecordingHidDevice final : public I_GPHidDeviceEx {
+ public:
+  RecordingHidDevice(std::shared_ptr<RecordingContext> context, I_GPHidDeviceEx* hid, int id)
+      : context_(std::move(context)), hid_(hid), id_(id) {}
+
+  void Release() override {
+    hid_->Release();
+    Record("Release", TraceFields());
+    delete this;
+  }
+  I_DeviceInfo* GetDeviceInfo() override {
+    int infoId = 0;
+    I_DeviceInfo* info = context_->DeviceInfo(hid_->GetDeviceInfo(), &infoId);
+    TraceFields fields;
+    Record("GetDeviceInfo", Returned(fields, infoId));
+    return info;
+  }
+  int GetAttributeA() override {
+    const int value = hid_->GetAttributeA();
+    Record("GetAttributeA", TraceFields().Number("result", value));
+    return value;
+  }
+  int GetAttributeB() override {
+    const int value = hid_->GetAttributeB();
+    Record("GetAttributeB", TraceFields().Number("result", value));
+    return value;
+  }
+  int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
+               int arg0) override {
+    TraceFields fields;
+    if (commandBlock != nullptr) {
+      fields.Text("command", platform::HexDigits(static_cast<const std::uint8_t*>(commandBlock),
+                                                 kCommandBlockSize));
+    } else {
+      fields.Null("command");
+    }
+    fields.Number("direction", direction).Number("length", length);
+    fields.Number("arg10", arg10).Number("arg3", arg3).Number("arg0", arg0);
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const bool carriesData = bytes != nullptr && length >= 0;
+    // What is sent is identified by its hash, taken before the library sees it; never the bytes.
+    if (direction == 1 && carriesData) {
+      char crc[8];
+      std::snprintf(crc, sizeof crc, "%04x", Crc16(bytes, static_cast<std::size_t>(length)));
+      fields.Text("crc16", crc)
+          .Text("sha256", platform::Sha256Hex(bytes, static_cast<std::size_t>(length)));
+    } else if (direction == 1) {
+      fields.Null("crc16").Null("sha256");
+    }
+    const int result = hid_->Transfer(commandBlock, direction, data, length, arg10, arg3, arg0);
+    fields.Number("result", result);
+    // Whatever a read leaves in the buffer is what the program goes on with, so all of it.
+    if (direction != 1) {
+      if (carriesData) {
+        fields.Text("data", platform::HexDigits(bytes, static_cast<std::size_t>(length)));
+      } else {
+        fields.Null("data");
+      }
+    }
+    Record("Transfer", fields);
+    return result;
+  }
+
+ private:
+  ~RecordingHidDevice() = default;
+  void Record(std::string_view operation, const TraceFields& fields) {
+    context_->recorder->Record("I_GPHidDeviceEx", id_, operation, fields);
+  }
+
+  const std::shared_ptr<RecordingContext> context_;
+  I_GPHidDeviceEx* const hid_;
+  const int id_;
+};
+
+class RecordingUsbDevice final : public I_UsbDevice {
+ public:
+  RecordingUsbDevice(std::shared_ptr<RecordingContext> context, I_UsbDevice* device, int id)
+      : context_(std::move(context)), device_(device), id_(id) {}
+
+  void Release() override {
+    device_->Release();
+    context_->recorder->Record("I_UsbDevice", id_, "Release", TraceFields());
+    delete this;
+  }
+  int GetInterface(int kind, I_GPHidDeviceEx** hid) override {
+    const int result = device_->GetInterface(kind, hid);
+    int hidId = 0;
+    // Only a successful call hands over an interface; the program ignores anything else.
+    if (result == 0 && hid != nullptr && *hid != nullptr) {
+      hidId = context_->recorder->NewObject(TracedObject::HidDevice);
+      *hid = new RecordingHidDevice(context_, *hid, hidId);
+    }
+    TraceFields fields;
+    fields.Number("kind", kind).Number("result", result);
+    context_->recorder->Record("I_UsbDevice", id_, "GetInterface", Returned(fields, hidId));
+    return result;
+  }
+
+ private:
+  ~RecordingUsbDevice() = default;
+  const std::shared_ptr<RecordingContext> context_;
+  I_UsbDevice* const device_;
+  const int id_;
+};
+
+class RecordingAgent final : public I_GPUsbDeviceAgent {
+ public:
+  RecordingAgent(std::shared_ptr<RecordingContext> context, I_GPUsbDeviceAgent* agent, int id)
+      : context_(std::move(context)), agent_(agent), id_(id) {}
+
+  void Release() override {
+    agent_->Release();
+    Record("Release", TraceFields());
+    delete this;
+  }
+  int Enumerate(EnumerateRequest* request) override {
+    const int result = agent_->Enumerate(request);
+    // The request is only read by the library, so it is recorded as the library saw it.
+    TraceFields fields;
+    const DeviceFilter* filter = request != nullptr ? request->filter : nullptr;
+    if (request != nullptr) {
+      fields.Number("kind", request->kind).Number("mode", request->mode);
+    } else {
+      fields.Null("kind").Null("mode");
+    }
+    if (filter != nullptr) {
+      fields.Number("scanOption", filter->scanOption)
+          .Number("filterEnabled", filter->filterEnabled)
+          .Number("vendorId", filter->vendorId)
+          .Number("productId", filter->productId)
+          .Number("extraId", filter->extraId)
+          .Text("filterName", std::string(filter->filterName,
+                                          strnlen(filter->filterName, sizeof filter->filterName)));
+    } else {
+      for (const char* key :
+           {"scanOption", "filterEnabled", "vendorId", "productId", "extraId", "filterName"}) {
+        fields.Null(key);
+      }
+    }
+    Record("Enumerate", fields.Number("result", result));
+    return result;
+  }
+  int GetCount() override {
+    const int count = agent_->GetCount();
+    Record("GetCount", TraceFields().Number("result", count));
+    return count;
+  }
+  I_DeviceInfo* GetDeviceInfo(int position) override {
+    int infoId = 0;
+    I_DeviceInfo* info = context_->DeviceInfo(agent_->GetDeviceInfo(position), &infoId);
+    TraceFields fields;
+    fields.Number("position", position);
+    Record("GetDeviceInfo", Returned(fields, infoId));
+    return info;
+  }
+  int OpenDevice(int position, int access, I_UsbDevice** device) override {
+    const int result = agent_->OpenDevice(position, access, device);
+    int deviceId = 0;
+    if (result == 0 && device != nullptr && *device != nullptr) {
+      deviceId = context_->recorder->NewObject(TracedObject::UsbDevice);
+      *device = new RecordingUsbDevice(context_, *device, deviceId);
+    }
+    TraceFields fields;
+    fields.Number("position", position).Number("access", access).Number("result", result);
+    Record("OpenDevice", Returned(fields, deviceId));
+    return result;
+  }
+
+ private:
+  ~RecordingAgent() = default;
+  void Record(std::string_view operation, const TraceFields& fields) {
+    context_->recorder->Record("I_GPUsbDeviceAgent", id_, operation, fields);
+  }
+
+  const std::shared_ptr<RecordingContext> context_;
+  I_GPUsbDeviceAgent* const agent_;
+  const int id_;
+};
+
+}  // namespace
+
+I_GPUsbDeviceAgent* RecordFactoryCall(const std::shared_ptr<CallRecorder>& recorder, int version,
+                                      int result, I_GPUsbDeviceAgent* agent) {
+  int agentId = 0;
+  I_GPUsbDeviceAgent* kept = agent;
+  if (result == 0 && agent != nullptr) {
+    agentId = recorder->NewObject(TracedObject::Agent);
+    kept = new RecordingAgent(std::make_shared<RecordingContext>(recorder), agent, agentId);
+  }
+  TraceFields fields;
+  fields.Number("version", version).Number("result", result);
+  recorder->Record("GPlusUSBLibEx", 0, kCreateAgentExportName, Returned(fields, agentId));
+  return kept;
+}
+
+}  // namespace usb
