@@ -223,12 +223,12 @@ TEST_F(UiLanguageProcessTest, TheCommandLineSpeaksTheUsersLanguage) {
     QString helpStart;
     QString error;
   } cases[] = {
-      {"en_US.UTF-8", "", QStringLiteral("Usage: scribolante-fw-updater [FILE|FOLDER]\n"),
+      {"en_US.UTF-8", "", QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
        QStringLiteral("scribolante-fw-updater: Give at most one argument, a FILE or a FOLDER. "
                       "(--help)\n")},
-      {"ja_JP.UTF-8", "", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"),
+      {"ja_JP.UTF-8", "", QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
        japaneseError},
-      {"C", "en:de", QStringLiteral("使い方: scribolante-fw-updater [FILE|FOLDER]\n"), japaneseError},
+      {"C", "en:de", QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"), japaneseError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.locale);
