@@ -20,8 +20,12 @@
 #include "usb/ascii_text.h"
 #include "usb/library_exports.h"
 #include "usb/library_loader.h"
+#include "usb/vendor_call_values.h"
 
 namespace {
+
+// What the check passes into the library is exactly what the updater passes.
+using namespace usb;
 
 // Exit statuses: every check passed (skipped ones included), a check failed, or the check
 // could not run at all (bad arguments, no library file).
@@ -35,15 +39,6 @@ constexpr unsigned kCallTimeoutSeconds = 30;
 constexpr std::size_t kNameLimit = 4096;
 constexpr int kPositionLimit = 64;
 
-// The same constants the updater passes (usb/hid_device_agent.cpp, the facade's Scan).
-constexpr int kFactoryVersion = 1;
-constexpr int kScanOption = 1;
-constexpr int kOpenAccess = 1;
-constexpr int kHidInterfaceKind = 2;
-constexpr int kTransferArg10 = 10;
-constexpr int kTransferArg3 = 3;
-constexpr int kTransferArg0 = 0;
-constexpr int kDirectionFromDevice = 0;
 
 // The factory's name as a C++ compiler spells it without extern "C", for a precise hint.
 constexpr const char* kMangledFactoryName =

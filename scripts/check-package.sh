@@ -57,6 +57,7 @@ udev_rule=/lib/udev/rules.d/60-scribolante-fw-updater.rules
 grep -qx "$udev_rule" <<<"$updater_files" || fail "the updater package does not carry $udev_rule"
 dev_files=$(package_paths "$dev_deb")
 for file in /usr/include/scribolante-fw-updater/vendor_interfaces.h \
+            /usr/include/scribolante-fw-updater/vendor_call_values.h \
             /usr/share/doc/scribolante-fw-updater-dev/VENDOR-LIBRARY.md; do
   grep -qx "$file" <<<"$dev_files" || fail "the -dev package does not carry $file"
 done

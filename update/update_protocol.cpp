@@ -15,6 +15,7 @@
 #include "update/update_history.h"
 #include "update/update_outcome.h"
 #include "update/update_state.h"
+#include "usb/vendor_call_values.h"
 #include "update/update_view.h"
 #include "usb/hid_std_agent.h"
 
@@ -40,9 +41,10 @@ constexpr const char* kUpdateCompleteMessage =
 constexpr const char* kUpdateFailedMessage =
     QT_TRANSLATE_NOOP("Messages", "SCRIBOLANTE X のUpdateに失敗しました。");
 
+using usb::kDirectionFromDevice;
+using usb::kDirectionToDevice;
+
 constexpr int kDevicePosition = 0;
-constexpr int kDirectionFromDevice = 0;
-constexpr int kDirectionToDevice = 1;
 // The bar stops short of complete until the device has confirmed the whole image.
 constexpr int kProgressWriteCap = 9800;
 

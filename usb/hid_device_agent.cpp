@@ -9,16 +9,16 @@
 #include "usb/library_exports.h"
 #include "usb/library_loader.h"
 #include "usb/recording_agent.h"
+#include "usb/vendor_call_values.h"
 
 namespace {
 
 using Lock = C_GPUsbDeviceAgentWrapperThreadLock;
-
-constexpr int kOpenAccess = 1;
-constexpr int kHidInterfaceKind = 2;
-constexpr int kFactoryVersion = 1;
-constexpr int kNameScanMode = 2;
-constexpr int kNameScanKind = 3;
+using usb::kFactoryVersion;
+using usb::kHidInterfaceKind;
+using usb::kNameScanKind;
+using usb::kNameScanMode;
+using usb::kOpenAccess;
 
 bool IsTablePosition(int position) {
   return position >= 0 && position < C_HIDDeviceAgentEx::kDeviceSlots;

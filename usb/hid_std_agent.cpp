@@ -6,6 +6,7 @@
 
 #include "usb/agent_lock.h"
 #include "usb/hid_device_agent.h"
+#include "usb/vendor_call_values.h"
 
 C_HIDDeviceAgentEx* C_GPUSBHIDStdAgentEx::hidAgent = nullptr;
 int C_GPUSBHIDStdAgentEx::facadeCount_ = 0;
@@ -13,12 +14,10 @@ int C_GPUSBHIDStdAgentEx::facadeCount_ = 0;
 namespace {
 
 using Lock = C_GPUsbDeviceAgentWrapperThreadLock;
-
-// The constants the vendor's Transfer always takes after the data length.
-constexpr int kTransferArg10 = 10;
-constexpr int kTransferArg3 = 3;
-constexpr int kTransferArg0 = 0;
-constexpr int kScanOption = 1;
+using usb::kScanOption;
+using usb::kTransferArg0;
+using usb::kTransferArg10;
+using usb::kTransferArg3;
 
 }  // namespace
 
