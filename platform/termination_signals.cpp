@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -129,9 +130,20 @@ void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*en
   }
   // The handler must never block on a full pipe; the thread's end blocks while it waits.
   ::fcntl(ends[1], F_SETFL, O_NONBLOCK);
+  // The thread never takes a termination signal itself: it is the one that must stay free to
+  // end the process, and a handler run on it while it waits for that handler's byte would be
+  // delivered late by any runtime that defers handlers to the end of a blocking call. It starts
+  // with them blocked (a new thread inherits the creator's mask); the creator's are restored.
+  sigset_t terminationSet;
+  sigset_t previousMask;
+  sigemptyset(&terminationSet);
+  for (const int signalNumber : kTerminationSignals) sigaddset(&terminationSet, signalNumber);
+  pthread_sigmask(SIG_BLOCK, &terminationSet, &previousMask);
   try {
     m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess);
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   } catch (const std::exception&) {
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     std::fprintf(stderr, "FWUpdater: no thread for the end after a termination signal\n");
     ::close(ends[0]);
     ::close(ends[1]);
