@@ -363,8 +363,8 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
     if (again != sorted) {
       std::string first;
       std::string now;
-      for (const std::string& name : sorted) first += " " + Printable(name.c_str());
-      for (const std::string& name : again) now += " " + Printable(name.c_str());
+      for (const std::string& name : sorted) first.append(" ").append(Printable(name.c_str()));
+      for (const std::string& name : again) now.append(" ").append(Printable(name.c_str()));
       m_report.Note("first list:" + (first.empty() ? std::string(" (none)") : first));
       m_report.Note(Format("rebuild %d:", rebuild) + (now.empty() ? std::string(" (none)") : now));
       stable = false;

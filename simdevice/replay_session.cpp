@@ -32,8 +32,9 @@ constexpr int kCommandBlockSize = 16;
 
 std::string Describe(const char* interfaceName, std::int64_t object, const std::string& op) {
   std::string text = interfaceName;
-  if (object != 0) text += "#" + std::to_string(object);
-  return text + "::" + op;
+  // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) on "literal" + temporary string.
+  if (object != 0) text.append("#").append(std::to_string(object));
+  return text.append("::").append(op);
 }
 
 std::string Describe(const TraceRecord& record) {

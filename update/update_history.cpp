@@ -292,7 +292,9 @@ void EndHistoryAttempt(std::string_view outcome) {
   int ready = kReady;
   if (!preparedState.compare_exchange_strong(ready, kNothing, std::memory_order_acq_rel)) return;
   if (!openAttempt) return;
-  const std::string line = "\n" + FormatHistoryLine(*openAttempt, outcome, now) + "\n";
+  // The leading break is written only after a line left unfinished (AppendWholeLine).
+  std::string line = "\n";
+  line.append(FormatHistoryLine(*openAttempt, outcome, now)).append("\n");
   openAttempt.reset();
   const std::string path = HistoryFilePath();
   const std::string failure = path.empty() ? "no home folder" : Append(path, line);
