@@ -168,6 +168,12 @@ case "$version_line" in
   *"SCRIBOLANTE X FW Updater"*" $(dpkg-deb -f "$updater_deb" Version)"*) ;;
   *) fail "--version printed '$version_line'" ;;
 esac
+# A bad command line is answered before any display is asked for: one line, status 2.
+status=0
+bogus_output=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 20 "$launcher" --bogus 2>&1) ||
+  status=$?
+[ "$status" -eq 2 ] && [ "$(wc -l <<<"$bogus_output")" -eq 1 ] ||
+  fail "--bogus without a display answered $status with: $bogus_output"
 
 # The installed conformance check accepts the simulated library, with one device listed, and
 # finds nothing to load where the maker's library belongs in the updater-only install.
