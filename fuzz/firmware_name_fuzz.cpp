@@ -23,19 +23,23 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// Where "<digits>.<digits>" ends if it starts at index of name (just after the prefix), or npos.
+std::size_t VersionEnd(const std::string& name, std::size_t index) {
+  const std::size_t major = index;
+  while (index < name.size() && IsDigit(name[index])) ++index;
+  if (index == major || index >= name.size() || name[index] != '.') return std::string::npos;
+  const std::size_t minor = ++index;
+  while (index < name.size() && IsDigit(name[index])) ++index;
+  return index == minor ? std::string::npos : index;
+}
+
 // The name rule written out by hand, apart from the regular expression: some occurrence of
 // the prefix followed by digits, a dot, digits and ".bin".
 bool QualifiesByHand(const std::string& name) {
   for (std::size_t at = name.find(kPrefix); at != std::string::npos;
        at = name.find(kPrefix, at + 1)) {
-    std::size_t index = at + kPrefix.size();
-    const std::size_t major = index;
-    while (index < name.size() && IsDigit(name[index])) ++index;
-    if (index == major || index >= name.size() || name[index] != '.') continue;
-    const std::size_t minor = ++index;
-    while (index < name.size() && IsDigit(name[index])) ++index;
-    if (index == minor) continue;
-    if (name.compare(index, 4, ".bin") == 0) return true;
+    const std::size_t end = VersionEnd(name, at + kPrefix.size());
+    if (end != std::string::npos && name.compare(end, 4, ".bin") == 0) return true;
   }
   return false;
 }
@@ -46,13 +50,9 @@ std::string NamedVersionByHand(const std::string& name) {
   if (name.size() < 4 || name.compare(name.size() - 4, 4, ".bin") != 0) return {};
   for (std::size_t at = name.find(kPrefix); at != std::string::npos;
        at = name.find(kPrefix, at + 1)) {
-    std::size_t index = at + kPrefix.size();
-    const std::size_t major = index;
-    while (index < name.size() && IsDigit(name[index])) ++index;
-    if (index == major || index >= name.size() || name[index] != '.') continue;
-    const std::size_t minor = ++index;
-    while (index < name.size() && IsDigit(name[index])) ++index;
-    if (index != minor) return name.substr(major, index - major);
+    const std::size_t major = at + kPrefix.size();
+    const std::size_t end = VersionEnd(name, major);
+    if (end != std::string::npos) return name.substr(major, end - major);
   }
   return {};
 }

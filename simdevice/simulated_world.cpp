@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/sha256.h"
 #include "simdevice/command_decoder.h"
 #include "simdevice/crc16.h"
 #include "simdevice/result_codes.h"
@@ -18,17 +19,6 @@ namespace {
 std::string Hex4(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
-  return text;
-}
-
-std::string HexBytes(const std::uint8_t* bytes, int count) {
-  std::string text;
-  text.reserve(static_cast<std::size_t>(count) * 2);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (int index = 0; index < count; ++index) {
-    text += kDigits[bytes[index] >> 4];
-    text += kDigits[bytes[index] & 0x0F];
-  }
   return text;
 }
 
@@ -200,8 +190,9 @@ int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int d
     }
     if (trace_) {
       Trace("transfer device=" + device.name() + " command=" +
-            (command ? HexBytes(static_cast<const std::uint8_t*>(command), kCommandBlockSize)
-                     : std::string("-")) +
+            (command
+                 ? platform::HexDigits(static_cast<const std::uint8_t*>(command), kCommandBlockSize)
+                 : std::string("-")) +
             " direction=" + std::to_string(direction) + " length=" + std::to_string(length) +
             " crc=" + Hex4(crc) + " result=" + std::to_string(result));
     }
