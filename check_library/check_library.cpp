@@ -73,7 +73,7 @@ class LibraryCheck {
                  std::string* problem);
   void CheckAgent(I_GPUsbDeviceAgent* agent);
   void CheckDevice(I_GPUsbDeviceAgent* agent, const std::string& listedName);
-  bool CheckDeviceInformation(I_GPHidDeviceEx* hid);
+  std::string ReadDeviceInformation(I_GPHidDeviceEx* hid);
   void CheckSecondAgent();
   // Skips the checks from first to last, in their order, for the reason given.
   void Skip(const char* first, const char* last, const char* reason);
@@ -271,7 +271,7 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
     }
   }
   if (!wholeList)
-    m_report.Note(Format("the names past position %d were not compared", kPositionLimit - 1));
+    m_report.Note(Format("names at positions from %d on not compared", kPositionLimit));
   m_report.End(stable);
 
   // The first position past the list, however long, as the list stands after the rebuilds.
@@ -308,9 +308,11 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
     return;
   }
   // A fresh list for the device checks, whatever the rebuilds above left behind.
+  m_report.Watch("rebuilding the list for the device checks");
   bool listed = Rebuild(agent, &problem);
   if (listed && agent->GetCount() != 1) problem = Format("GetCount answered %d", agent->GetCount());
   listed = listed && agent->GetCount() == 1 && ReadNames(agent, 1, &names, &problem);
+  m_report.Unwatch();
   if (!listed) {
     problem = "the list cannot be rebuilt with the one device: " + problem;
     Skip(kOpen, kDeviceInfo, problem.c_str());
@@ -358,13 +360,20 @@ void LibraryCheck::CheckDevice(I_GPUsbDeviceAgent* agent, const std::string& lis
   }
 
   m_report.Begin(kDeviceInfo);
-  CheckDeviceInformation(hid);
+  const std::string problem = ReadDeviceInformation(hid);
+  // Within the check's limit: a Release that never returns is this check's fault too.
   hid->Release();
+  if (problem.empty()) {
+    m_report.End(true);
+  } else {
+    m_report.Fail(problem);
+  }
 }
 
 // Two device-information reads into buffers prefilled with different bytes: a byte the library
-// wrote holds the device's value in both, a byte it left alone keeps its fill.
-bool LibraryCheck::CheckDeviceInformation(I_GPHidDeviceEx* hid) {
+// wrote holds the device's value in both, a byte it left alone keeps its fill. Answers what is
+// wrong, or nothing.
+std::string LibraryCheck::ReadDeviceInformation(I_GPHidDeviceEx* hid) {
   // The only command this program ever sends, as the updater sends it.
   constexpr unsigned char kFills[2] = {0xAA, 0x55};
   constexpr int kReplySize = kDeviceInfoReplySize;
@@ -373,14 +382,12 @@ bool LibraryCheck::CheckDeviceInformation(I_GPHidDeviceEx* hid) {
     std::memset(replies[read], kFills[read], kReplySize);
     const int result = hid->Transfer(kDeviceInfoCommand, kDirectionFromDevice, replies[read],
                                      kReplySize, kTransferArg10, kTransferArg3, kTransferArg0);
-    if (result != 0)
-      return m_report.Fail(Format("read %d: Transfer answered %d", read + 1, result));
+    if (result != 0) return Format("read %d: Transfer answered %d", read + 1, result);
   }
   for (int index = 0; index < kReplySize; ++index) {
     for (int read = 0; read < 2; ++read) {
       if (replies[read][index] == kFills[read] && replies[1 - read][index] != kFills[read]) {
-        return m_report.Fail(
-            Format("read %d answered 0 but left byte %d unwritten", read + 1, index));
+        return Format("read %d answered 0 but left byte %d unwritten", read + 1, index);
       }
     }
   }
@@ -389,7 +396,7 @@ bool LibraryCheck::CheckDeviceInformation(I_GPHidDeviceEx* hid) {
                        state == 0 ? "firmware update mode" : "not in firmware update mode",
                        replies[0][kDeviceInfoVersionMajorOffset],
                        replies[0][kDeviceInfoVersionMinorOffset]));
-  return m_report.End(true);
+  return {};
 }
 
 void LibraryCheck::CheckSecondAgent() {

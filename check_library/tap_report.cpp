@@ -70,6 +70,16 @@ void TapReport::Begin(const char* name) {
                  kBailOut);
 }
 
+void TapReport::Watch(const char* activity) {
+  std::fflush(stdout);
+  m_watchdog.Arm(Format("Bail out! %s: a call did not return within %lld seconds\n", activity,
+                        static_cast<long long>(m_watchdog.limit().count())));
+}
+
+void TapReport::Unwatch() {
+  m_watchdog.Disarm();
+}
+
 bool TapReport::End(bool passed) {
   m_watchdog.Disarm();
   std::printf("%s %d - %s\n", passed ? "ok" : "not ok", m_number, m_name);

@@ -33,6 +33,10 @@ class TapReport {
   // Announces the next check; its library calls follow, within the call limit.
   void Begin(const char* name);
   void Note(const std::string& text) { m_notes.push_back(text); }
+  // Library calls between checks, within the call limit too; activity names them should they
+  // not return. Unwatch ends them; the next Begin does too.
+  void Watch(const char* activity);
+  void Unwatch();
   // Ends the check; false when it failed.
   bool End(bool passed);
   bool Fail(const std::string& reason);
