@@ -3,20 +3,16 @@
 // check. It needs no display. With exactly one device listed it opens it and reads its device
 // information; it builds no other command than that read, so it never writes to a device.
 #include <dlfcn.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "update/connection_checks.h"
-#include "update/device_protocol.h"
+#include "check_library/tap_report.h"
 #include "usb/ascii_text.h"
 #include "usb/library_exports.h"
 #include "usb/library_loader.h"
@@ -26,19 +22,11 @@ namespace {
 
 // What the check passes into the library is exactly what the updater passes.
 using namespace usb;
+using namespace check_library;
 
-// Exit statuses: every check passed (skipped ones included), a check failed, or the check
-// could not run at all (bad arguments, no library file).
-constexpr int kAllPassed = 0;
-constexpr int kCheckFailed = 1;
-constexpr int kCouldNotRun = 2;
-
-// A library call that takes longer than this is reported as hanging and ends the check.
-constexpr unsigned kCallTimeoutSeconds = 30;
 // Names longer than this count as unterminated; list positions beyond this are not examined.
 constexpr std::size_t kNameLimit = 4096;
 constexpr int kPositionLimit = 64;
-
 
 // The factory's name as a C++ compiler spells it without extern "C", for a precise hint.
 constexpr const char* kMangledFactoryName =
@@ -52,107 +40,6 @@ const char* const kUsage =
     "mode connected it also opens the device and reads its device information; it never\n"
     "writes to a device.\n"
     "Exit status: 0 every check passed, 1 a check failed, 2 the check could not run.\n";
-
-// The line the signal handlers print for the check under way, prepared before each call.
-char pendingFailure[512] = "not ok 0 - starting\n";
-std::size_t pendingFailureLength = std::strlen(pendingFailure);
-
-void WriteRaw(const char* text, std::size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(STDOUT_FILENO, text, length);
-    if (written <= 0) return;
-    text += written;
-    length -= static_cast<std::size_t>(written);
-  }
-}
-
-// A crash or a hang inside the library ends the run with the check under way named.
-extern "C" void OnFatalSignal(int signalNumber) {
-  WriteRaw(pendingFailure, pendingFailureLength);
-  const char* what = signalNumber == SIGALRM ? "  # the call did not return within the time limit\n"
-                                             : "  # the library crashed (fatal signal)\n";
-  WriteRaw(what, std::strlen(what));
-  const char* end = "Bail out! the library cannot be checked further\n";
-  WriteRaw(end, std::strlen(end));
-  ::_exit(kCheckFailed);
-}
-
-void InstallSignalHandlers() {
-  struct sigaction action {};
-  action.sa_handler = &OnFatalSignal;
-  sigemptyset(&action.sa_mask);
-  for (int signalNumber : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGALRM}) {
-    sigaction(signalNumber, &action, nullptr);
-  }
-}
-
-std::string Printable(const char* text) {
-  std::string shown;
-  for (const char* c = text; *c != '\0'; ++c) {
-    shown += static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F ? '?' : *c;
-  }
-  return shown;
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-  char text[1024];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(text, sizeof text, format, arguments);
-  va_end(arguments);
-  return text;
-}
-
-// TAP output: one line per check, diagnostics as comments, the plan and a summary at the end.
-class Report {
- public:
-  // Announces the next check; library calls follow. Arms the hang timer.
-  void Begin(const char* name) {
-    ++m_number;
-    m_name = name;
-    m_notes.clear();
-    std::snprintf(pendingFailure, sizeof pendingFailure, "not ok %d - %s\n", m_number, name);
-    pendingFailureLength = std::strlen(pendingFailure);
-    std::fflush(stdout);
-    ::alarm(kCallTimeoutSeconds);
-  }
-  void Note(const std::string& text) { m_notes.push_back(text); }
-  // Ends the check; false when it failed.
-  bool End(bool passed) {
-    ::alarm(0);
-    std::printf("%s %d - %s\n", passed ? "ok" : "not ok", m_number, m_name);
-    for (const std::string& note : m_notes) std::printf("  # %s\n", note.c_str());
-    (passed ? m_passed : m_failed) += 1;
-    std::fflush(stdout);
-    return passed;
-  }
-  bool Fail(const std::string& reason) {
-    Note(reason);
-    return End(false);
-  }
-  void Skip(const char* name, const char* reason) {
-    ++m_number;
-    ++m_skipped;
-    std::printf("ok %d - %s # SKIP %s\n", m_number, name, reason);
-  }
-  void Comment(const std::string& text) { std::printf("# %s\n", text.c_str()); }
-
-  int Finish() {
-    std::printf("1..%d\n# %d checks: %d passed, %d skipped, %d failed\n", m_number, m_number,
-                m_passed, m_skipped, m_failed);
-    std::fflush(stdout);
-    return m_failed == 0 ? kAllPassed : kCheckFailed;
-  }
-
- private:
-  int m_number = 0;
-  const char* m_name = "";
-  std::vector<std::string> m_notes;
-  int m_passed = 0;
-  int m_skipped = 0;
-  int m_failed = 0;
-};
 
 // The checks in their order; those after a failed step that they need are skipped.
 const char* const kLoads = "the library file loads with every symbol resolved";
@@ -176,6 +63,7 @@ const char* const kOrder[] = {kLoads,     kExports,  kFactory,    kEnumerate,  k
 
 class LibraryCheck {
  public:
+  explicit LibraryCheck(std::chrono::seconds callLimit) : m_report(callLimit) {}
   int Run(const std::string& path);
 
  private:
@@ -185,12 +73,12 @@ class LibraryCheck {
                  std::string* problem);
   void CheckAgent(I_GPUsbDeviceAgent* agent);
   void CheckDevice(I_GPUsbDeviceAgent* agent, const std::string& listedName);
-  bool CheckDeviceInformation(I_GPHidDeviceEx* hid);
+  std::string ReadDeviceInformation(I_GPHidDeviceEx* hid);
   void CheckSecondAgent();
   // Skips the checks from first to last, in their order, for the reason given.
   void Skip(const char* first, const char* last, const char* reason);
 
-  Report m_report;
+  TapReport m_report;
   GPAPI_CreateGPUsbDeviceAgentFunction m_factory = nullptr;
 };
 
@@ -349,15 +237,27 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
   }
   m_report.End(distinct);
 
-  // The updater follows an open device across a rebuild by its name; positions may change.
+  // The updater follows an open device across a rebuild by its name; positions may change,
+  // so with more devices listed than are examined, other names may come first: only the
+  // count is compared then, and the examined names must still be readable.
   m_report.Begin(kStable);
   bool stable = true;
+  const bool wholeList = count <= kPositionLimit;
   for (int rebuild = 1; rebuild <= 2 && stable; ++rebuild) {
     std::vector<std::string> again;
-    if (!Rebuild(agent, &problem) || !ReadNames(agent, agent->GetCount(), &again, &problem)) {
+    const int countAgain = Rebuild(agent, &problem) ? agent->GetCount() : -1;
+    if (countAgain < 0 || !ReadNames(agent, countAgain, &again, &problem)) {
+      if (countAgain < 0 && problem.empty()) problem = Format("GetCount answered %d", countAgain);
       m_report.Note(Format("rebuild %d: ", rebuild) + problem);
       stable = false;
       break;
+    }
+    if (!wholeList) {
+      if (countAgain != count) {
+        m_report.Note(Format("first list: %d devices; rebuild %d: %d", count, rebuild, countAgain));
+        stable = false;
+      }
+      continue;
     }
     std::sort(again.begin(), again.end());
     if (again != sorted) {
@@ -370,18 +270,26 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
       stable = false;
     }
   }
+  if (!wholeList)
+    m_report.Note(Format("names at positions from %d on not compared", kPositionLimit));
   m_report.End(stable);
-  const int stableCount = static_cast<int>(names.size());
 
+  // The first position past the list, however long, as the list stands after the rebuilds.
   m_report.Begin(kOutOfRange);
+  const int listedNow = agent->GetCount();
+  if (listedNow < 0) {
+    m_report.Fail(Format("GetCount answered %d", listedNow));
+    Skip(kOpen, kDeviceInfo, "the list cannot be counted");
+    return;
+  }
   bool refused = true;
-  for (int position : {-1, stableCount, INT_MAX}) {
+  for (int position : {-1, listedNow, INT_MAX}) {
     if (agent->GetDeviceInfo(position) != nullptr) {
       m_report.Note(Format("GetDeviceInfo(%d) answered an object, not null", position));
       refused = false;
     }
   }
-  for (int position : {-1, stableCount}) {
+  for (int position : {-1, listedNow}) {
     I_UsbDevice* device = nullptr;
     const int opened = agent->OpenDevice(position, kOpenAccess, &device);
     if (opened == 0) {
@@ -400,9 +308,11 @@ void LibraryCheck::CheckAgent(I_GPUsbDeviceAgent* agent) {
     return;
   }
   // A fresh list for the device checks, whatever the rebuilds above left behind.
+  m_report.Watch("rebuilding the list for the device checks");
   bool listed = Rebuild(agent, &problem);
   if (listed && agent->GetCount() != 1) problem = Format("GetCount answered %d", agent->GetCount());
   listed = listed && agent->GetCount() == 1 && ReadNames(agent, 1, &names, &problem);
+  m_report.Unwatch();
   if (!listed) {
     problem = "the list cannot be rebuilt with the one device: " + problem;
     Skip(kOpen, kDeviceInfo, problem.c_str());
@@ -450,37 +360,43 @@ void LibraryCheck::CheckDevice(I_GPUsbDeviceAgent* agent, const std::string& lis
   }
 
   m_report.Begin(kDeviceInfo);
-  CheckDeviceInformation(hid);
+  const std::string problem = ReadDeviceInformation(hid);
+  // Within the check's limit: a Release that never returns is this check's fault too.
   hid->Release();
+  if (problem.empty()) {
+    m_report.End(true);
+  } else {
+    m_report.Fail(problem);
+  }
 }
 
 // Two device-information reads into buffers prefilled with different bytes: a byte the library
-// wrote holds the device's value in both, a byte it left alone keeps its fill.
-bool LibraryCheck::CheckDeviceInformation(I_GPHidDeviceEx* hid) {
-  // The only command this program ever builds.
-  const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
-  constexpr std::uint8_t kFills[2] = {0xAA, 0x55};
-  std::uint8_t replies[2][kReplySize];
+// wrote holds the device's value in both, a byte it left alone keeps its fill. Answers what is
+// wrong, or nothing.
+std::string LibraryCheck::ReadDeviceInformation(I_GPHidDeviceEx* hid) {
+  // The only command this program ever sends, as the updater sends it.
+  constexpr unsigned char kFills[2] = {0xAA, 0x55};
+  constexpr int kReplySize = kDeviceInfoReplySize;
+  unsigned char replies[2][kReplySize];
   for (int read = 0; read < 2; ++read) {
     std::memset(replies[read], kFills[read], kReplySize);
-    const int result = hid->Transfer(command.bytes.data(), kDirectionFromDevice, replies[read],
+    const int result = hid->Transfer(kDeviceInfoCommand, kDirectionFromDevice, replies[read],
                                      kReplySize, kTransferArg10, kTransferArg3, kTransferArg0);
-    if (result != 0)
-      return m_report.Fail(Format("read %d: Transfer answered %d", read + 1, result));
+    if (result != 0) return Format("read %d: Transfer answered %d", read + 1, result);
   }
   for (int index = 0; index < kReplySize; ++index) {
     for (int read = 0; read < 2; ++read) {
       if (replies[read][index] == kFills[read] && replies[1 - read][index] != kFills[read]) {
-        return m_report.Fail(
-            Format("read %d answered 0 but left byte %d unwritten", read + 1, index));
+        return Format("read %d answered 0 but left byte %d unwritten", read + 1, index);
       }
     }
   }
-  const DeviceInfoReply reply = DeviceInfoReply::Decode(replies[0]);
-  m_report.Note(Format("device state %u (%s), firmware version %u.%u", reply.status,
-                       reply.status == 0 ? "firmware update mode" : "not in firmware update mode",
-                       reply.versionMajor, reply.versionMinor));
-  return m_report.End(true);
+  const unsigned state = replies[0][kDeviceInfoStateOffset];
+  m_report.Note(Format("device state %u (%s), firmware version %u.%u", state,
+                       state == 0 ? "firmware update mode" : "not in firmware update mode",
+                       replies[0][kDeviceInfoVersionMajorOffset],
+                       replies[0][kDeviceInfoVersionMinorOffset]));
+  return {};
 }
 
 void LibraryCheck::CheckSecondAgent() {
@@ -532,7 +448,7 @@ int main(int argc, char** argv) {
     std::printf("Bail out! no library file at %s\n", path.c_str());
     return kCouldNotRun;
   }
-  InstallSignalHandlers();
+  ReportCrashes();
   std::printf("TAP version 14\n");
-  return LibraryCheck().Run(path);
+  return LibraryCheck(CallLimit()).Run(path);
 }

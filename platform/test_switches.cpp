@@ -50,6 +50,14 @@ bool ReportFirstPaint() {
   return IsOne("FWU_REPORT_FIRST_PAINT");
 }
 
+long CheckCallLimitSeconds() {
+  const char* value = std::getenv("FWU_CHECK_CALL_LIMIT_SECONDS");
+  if (value == nullptr) return 0;
+  char* end = nullptr;
+  const long seconds = std::strtol(value, &end, 10);
+  return end != value && *end == '\0' && seconds >= 1 && seconds <= 86400 ? seconds : 0;
+}
+
 #else
 
 bool Compiled() {
@@ -74,6 +82,10 @@ std::optional<std::string> SysfsRoot() {
 
 bool ReportFirstPaint() {
   return false;
+}
+
+long CheckCallLimitSeconds() {
+  return 0;
 }
 
 #endif

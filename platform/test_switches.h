@@ -27,4 +27,8 @@ std::optional<std::string> SysfsRoot();
 // FWU_REPORT_FIRST_PAINT=1: the first paint of the main window is reported on standard error.
 bool ReportFirstPaint();
 
+// FWU_CHECK_CALL_LIMIT_SECONDS=<n>: how long the library conformance check lets one check's
+// library calls take; 0 when not set, or not a whole number of seconds from 1 on.
+long CheckCallLimitSeconds();
+
 }  // namespace platform::test_switches

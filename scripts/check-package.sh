@@ -105,10 +105,10 @@ echo "== package: the udev rule"
 # The rule opens the device the program looks for, as a USB device and as hidraw nodes, to the
 # user at the seat.
 device_id() {
-  sed -n "s/.*kDevice${1}Id = 0x\([0-9A-Fa-f]\{4\}\);.*/\1/p" "$root/update/connection_checks.h" |
+  sed -n "s/^set(FWU_DEVICE_USB_${1}_ID \([0-9A-F]\{4\}\))$/\1/p" "$root/usb/device_ids.cmake" |
     tr A-F a-f
 }
-vendor_id=$(device_id Vendor) product_id=$(device_id Product)
+vendor_id=$(device_id VENDOR) product_id=$(device_id PRODUCT)
 for match in 'SUBSYSTEM=="usb", .*ATTR' 'SUBSYSTEM=="hidraw", .*ATTRS'; do
   grep -q "^$match{idVendor}==\"$vendor_id\", .*{idProduct}==\"$product_id\", TAG+=\"uaccess\"$" \
     "$installed$udev_rule" || fail "the udev rule lacks $match for $vendor_id:$product_id with uaccess"

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "usb/vendor_call_values.h"
+
 namespace platform {
 class PresentDeviceList;
 class UrlOpener;
@@ -15,9 +17,10 @@ inline constexpr const char* NORMAL_MODE_DEVICE_NAME = "VELDRA SCRIBOLANTE USB D
 inline constexpr const char* SUPPORT_PAGE_URL =
     "https://support.veldra.co.jp/stationery/scribolantex/support.html";
 
-inline constexpr std::uint16_t kDeviceVendorId = 0x0F37;
-inline constexpr std::uint16_t kDeviceProductId = 0x0100;
-inline constexpr std::uint16_t kDeviceExtraId = 0x0200;
+// The device looked for, as every scan's filter names it.
+using usb::kDeviceExtraId;
+using usb::kDeviceProductId;
+using usb::kDeviceVendorId;
 
 // The system services the connection checks use; the application sets the real ones, tests
 // set fakes. Not owned. Without a device list the checks read /sys; without an opener the

@@ -1,6 +1,10 @@
 // Byte-exact encoding of the command block and decoding of the device's replies.
 #include "update/device_protocol.h"
 
+#include <algorithm>
+
+#include "usb/vendor_call_values.h"
+
 namespace {
 
 constexpr int kOpHighOffset = 0;
@@ -23,9 +27,7 @@ void PutLittleEndian32(DeviceCommandBlock& block, int offset, std::uint32_t valu
   }
 }
 
-}  // namespace
-
-DeviceCommandBlock DeviceCommandBlock::ForOp(DeviceOp op) {
+constexpr DeviceCommandBlock EncodeOp(DeviceOp op) {
   DeviceCommandBlock block;
   const auto code = static_cast<std::uint16_t>(op);
   // The operation code alone goes high byte first.
@@ -34,6 +36,18 @@ DeviceCommandBlock DeviceCommandBlock::ForOp(DeviceOp op) {
   block.bytes[kTagOffset] = 'G';
   block.bytes[kTagOffset + 1] = 'P';
   return block;
+}
+
+// The device-information read is also written out whole among the values shared with the
+// conformance check and ports of the vendor library; it must be this encoding, byte for byte.
+static_assert(kCommandBlockSize == usb::kDeviceInfoCommandSize &&
+              kReplySize == usb::kDeviceInfoReplySize);
+static_assert(std::ranges::equal(EncodeOp(DeviceOp::DeviceInfo).bytes, usb::kDeviceInfoCommand));
+
+}  // namespace
+
+DeviceCommandBlock DeviceCommandBlock::ForOp(DeviceOp op) {
+  return EncodeOp(op);
 }
 
 DeviceCommandBlock DeviceCommandBlock::WriteBlock(std::uint32_t blockCount,
@@ -53,7 +67,9 @@ DeviceCommandBlock DeviceCommandBlock::ConfirmChecksum(std::uint16_t imageCrc) {
 }
 
 DeviceInfoReply DeviceInfoReply::Decode(const std::uint8_t* reply) {
-  return DeviceInfoReply{reply[0], reply[5], reply[6]};
+  return DeviceInfoReply{reply[usb::kDeviceInfoStateOffset],
+                         reply[usb::kDeviceInfoVersionMajorOffset],
+                         reply[usb::kDeviceInfoVersionMinorOffset]};
 }
 
 BlockStatusReply BlockStatusReply::Decode(const std::uint8_t* reply) {

@@ -1,6 +1,7 @@
 // The vendor library conformance check run as a porter runs it, against the simulated library
 // beside it: healthy scenarios pass, each misbehaving one fails exactly the check that names its
-// fault, and no run ever carries data to a device or asks it to confirm a checksum.
+// fault (a call that never returns included), and no run ever carries data to a device or asks
+// it to confirm a checksum.
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -15,6 +16,7 @@ struct LibraryCheckCase {
   int exitCode;
   const char* failedLine;  // the one "not ok" line expected; nullptr when none fails
   const char* note;        // a text the output holds; nullptr for none
+  const char* callLimitSeconds = nullptr;  // the check's limit on a call; nullptr: its own
 };
 
 void PrintTo(const LibraryCheckCase& check, std::ostream* out) {
@@ -29,7 +31,10 @@ TEST_P(LibraryCheckRun, FailsOnlyTheFaultyCheckAndNeverWrites) {
   WriteScenario(check.scenario);
   std::vector<std::string> arguments;
   if (check.library != nullptr) arguments.emplace_back(check.library);
-  SpawnedProgram& program = Start({}, arguments);
+  std::map<std::string, std::string> environment;
+  if (check.callLimitSeconds != nullptr)
+    environment["FWU_CHECK_CALL_LIMIT_SECONDS"] = check.callLimitSeconds;
+  SpawnedProgram& program = Start(environment, arguments);
   ASSERT_TRUE(program.WaitForEnd(kHangTimeoutMs));
   const QString output = program.StandardOutput();
   ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
@@ -57,6 +62,13 @@ INSTANTIATE_TEST_SUITE_P(
                          "device state 1 (not in firmware update mode), firmware version 1.10"},
         LibraryCheckCase{"two devices", "devices 1 2\n", nullptr, 0, nullptr,
                          "more than one device listed"},
+        // Positions 64 on are not examined, yet the out-of-range probes ask past the whole list.
+        LibraryCheckCase{"seventy devices", "devices 1 70\n", nullptr, 0, nullptr,
+                         "  # 70 device(s) listed\n"},
+        // The device-information read never returns: the check ends, naming it.
+        LibraryCheckCase{"read never returns", "list 1 SCRIBOLANTE-X-1\nhang 1\n", nullptr, 1,
+                         "not ok 13 - the device-information read answers 0 and fills 16 bytes",
+                         "  # the call did not return within 2 seconds\nBail out! ", "2"},
         LibraryCheckCase{"unstable names", "list 1 SCRIBOLANTE-X-1\nunstable-names\n", nullptr, 1,
                          "not ok 8 - the names stay the same across two more rebuilds",
                          "rebuild 1: SCRIBOLANTE-X-1@2"},

@@ -62,6 +62,15 @@ TEST(TestSwitchesTest, AnsweredBoxCountIsNeverNegative) {
   EXPECT_EQ(switches::AutoAnsweredViewBoxes(), 0);
 }
 
+TEST(TestSwitchesTest, CallLimitIsAWholeNumberOfSecondsFromOne) {
+  Variable limit("FWU_CHECK_CALL_LIMIT_SECONDS", "2");
+  EXPECT_EQ(switches::CheckCallLimitSeconds(), 2);
+  for (const char* value : {"0", "-5", "2s", "", "many"}) {
+    limit.Set(value);
+    EXPECT_EQ(switches::CheckCallLimitSeconds(), 0) << value;
+  }
+}
+
 TEST(TestSwitchesTest, NamesCountOnlyWhenNotEmpty) {
   Variable guard("FWU_CONNECT_GUARD_NAME", "side-by-side");
   Variable root("FWU_SYSFS_ROOT", "/tmp/fake-sys");

@@ -16,6 +16,7 @@ TEST(TestSwitchesOffTest, EverySwitchIsIgnored) {
   ::setenv("FWU_CONNECT_GUARD_NAME", "side-by-side", 1);
   ::setenv("FWU_SYSFS_ROOT", "/tmp/fake-sys", 1);
   ::setenv("FWU_REPORT_FIRST_PAINT", "1", 1);
+  ::setenv("FWU_CHECK_CALL_LIMIT_SECONDS", "2", 1);
 
   EXPECT_FALSE(switches::Compiled());
   EXPECT_EQ(switches::AutoAnsweredViewBoxes(), 0);
@@ -23,6 +24,7 @@ TEST(TestSwitchesOffTest, EverySwitchIsIgnored) {
   EXPECT_EQ(switches::ConnectGuardName(), std::nullopt);
   EXPECT_EQ(switches::SysfsRoot(), std::nullopt);
   EXPECT_FALSE(switches::ReportFirstPaint());
+  EXPECT_EQ(switches::CheckCallLimitSeconds(), 0);
 
   // And so the platform layer keeps to the system's own names.
   EXPECT_EQ(platform::ConnectGuardNameFromEnvironment(), "SCX_Connect_Multiplex_Prevention");
