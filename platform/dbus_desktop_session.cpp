@@ -102,7 +102,7 @@ void DbusDesktopSession::StopStretch() {
     ::close(m_lockDescriptor);
     m_lockDescriptor = -1;
   }
-  if (m_progressShown) SendLauncherEntry(1.0, false);
+  if (m_progressShown) SendLauncherEntry(m_progress, false);
 }
 
 void DbusDesktopSession::RequestLock(const QString& what, unsigned stretch) {
@@ -145,6 +145,7 @@ void DbusDesktopSession::SendLauncherEntry(double progress, bool visible) {
                                {QStringLiteral("progress-visible"), visible}};
   signal << QStringLiteral("application://") + m_identity.desktopFileId << properties;
   bus->send(signal);
+  m_progress = progress;
   m_progressShown = visible;
 }
 

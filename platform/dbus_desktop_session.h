@@ -66,6 +66,7 @@ class DbusDesktopSession : public QObject, public DesktopSession {
   unsigned m_stretch = 0;
   unsigned m_lastStretch = 0;
   int m_lockDescriptor = -1;
+  double m_progress = 0;
   bool m_progressShown = false;
   bool m_noLockReported = false;
   // Connected at the first stretch; an unconnected one is kept too, so it is tried once.
