@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recording_desktop_session.h"
+#include "update/firmware_image.h"
 #include "update/update_view.h"
 #include "update_run_fixture.h"
 
