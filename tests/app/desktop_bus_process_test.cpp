@@ -151,6 +151,7 @@ TEST_F(DesktopBusProcessTest, AWindowClosedMidWriteHidesTheDockProgress) {
   program.Signal(SIGTERM);
   ASSERT_TRUE(program.WaitForEnd(kHangTimeoutMs));
   EXPECT_NE(program.ExitCode(), 0);
+  ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
   ExpectRisingProgressThatEndsHidden();
   const auto& updates = m_session.LauncherEntryUpdates();
   EXPECT_LT(updates[updates.size() - 2].progress, 1.0) << "the close came too late";
