@@ -9,8 +9,11 @@
 #include "app/first_paint_report.h"
 #include "app/fwu_updater_app.h"
 #include "app/ui_language.h"
+#include "platform/dbus_desktop_session.h"
 #include "platform/termination_signals.h"
+#include "update/desktop_activity.h"
 #include "update/program_ending.h"
+#include "update/update_view.h"
 
 #if defined(__SANITIZE_THREAD__)
 // Sanitizer builds only: Qt is not built with ThreadSanitizer, and its painting thread pool
@@ -33,10 +36,19 @@ int main(int argc, char** argv) {
   // A session that ends, Ctrl+C in a terminal or kill close the window as its close box does,
   // so the worker is stopped between two transfers rather than cut off in one.
   platform::TerminationSignals terminationSignals;
+  // While the device is written: no sleep, and the progress on the dock. Destroyed after the
+  // application, whose end has stopped the worker.
+  platform::DbusDesktopSession desktopSession(
+      {QString::fromUtf8(kApplicationTitle),
+       QCoreApplication::translate("Messages", kWritingInhibitReason),
+       QString::fromUtf8(kApplicationId) + QStringLiteral(".desktop")});
+  SetDesktopSession(&desktopSession);
   CFWUpdaterApp application;
   // A request to end must end the program even when the UI thread is stuck in a vendor call.
   terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), &EndProgramNow);
   QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
                    &application, &CFWUpdaterApp::OnTerminationRequested);
-  return application.Run();
+  const int status = application.Run();
+  SetDesktopSession(nullptr);
+  return status;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "app/about_dialog.h"
+#include "app/accessible_application.h"
 #include "app/app_settings.h"
 #include "app/edit_popup_menu.h"
 #include "app/fwu_updater_doc.h"
@@ -44,6 +45,8 @@ CFWUpdaterApp::CFWUpdaterApp(std::string guardName)
   // organisation and application themselves (AppSettings).
   QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
   QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationId));
+  // A screen reader announces the product's name; the titles stay as they are.
+  InstallAccessibleApplicationName(QString::fromUtf8(kApplicationTitle));
   QCoreApplication::setApplicationVersion(QStringLiteral(FWU_PROJECT_VERSION));
   QApplication::setWindowIcon(ProgramIcon());
   platform::SetOwnerlessMessageBox(&PresentOwnerlessMessageBox);

@@ -30,6 +30,8 @@ fail() {
 scratch=$(mktemp -d /tmp/fwu-package-check.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 export XDG_STATE_HOME=$scratch/state XDG_CONFIG_HOME=$scratch/config XDG_CACHE_HOME=$scratch/cache
+# The installed program's sleep lock and dock progress reach no bus of the machine's.
+export DBUS_SESSION_BUS_ADDRESS=disabled: DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 # The updater alone, as a user installs it for a real device, and with the simulator added.
 updater_only=$scratch/updater-only
 dpkg-deb -x "$updater_deb" "$updater_only"

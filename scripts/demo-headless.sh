@@ -22,6 +22,9 @@ while [ -e /tmp/.X11-unix/X$display_number ] || [ -e /tmp/.X$display_number-lock
   display_number=$((display_number + 1))
 done
 export DISPLAY=:$display_number
+# Nobody is at this screen: the updater's sleep lock and dock progress reach no bus of the
+# machine's.
+export DBUS_SESSION_BUS_ADDRESS=disabled: DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=

@@ -12,6 +12,7 @@ packages=(
   xvfb xdotool x11-apps imagemagick openbox
   dpkg-dev fakeroot file lintian desktop-file-utils appstream shared-mime-info libglib2.0-bin
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n qt6-wayland weston
+  dbus python3-dbusmock
 )
 
 missing=()

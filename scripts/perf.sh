@@ -9,6 +9,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-perf}
 export QT_QPA_PLATFORM=offscreen
+# The runs reach no bus of the machine's.
+export DBUS_SESSION_BUS_ADDRESS=disabled: DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent
 
 echo "== building in $build (Release)" >&2
 # The measurements steer the program through its test switches (its own guard name, a fake

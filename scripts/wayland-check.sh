@@ -55,6 +55,7 @@ status=0
   HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/home/config" \
   XDG_STATE_HOME="$scratch/home/state" XDG_RUNTIME_DIR="$runtime" \
   WAYLAND_DISPLAY=$socket QT_QPA_PLATFORM=wayland \
+  DBUS_SESSION_BUS_ADDRESS=disabled: DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
   GPLUS_SIM_SCENARIO="$scratch/device.scenario" FWU_CONNECT_GUARD_NAME="fwu-wayland-check-$$" \
   FWU_ECHO_UI=1 FWU_AUTO_ANSWER_VIEW_BOXES=2 \
   timeout "$time_limit" "$program") >"$scratch/updater.log" 2>&1 || status=$?

@@ -320,5 +320,9 @@ The application will close.</translation>
         <source>SCRIBOLANTE X のUpdateに失敗しました。</source>
         <translation>The update of the SCRIBOLANTE X failed.</translation>
     </message>
+    <message>
+        <source>SCRIBOLANTE X のファームウェアを更新しています</source>
+        <translation>Updating the firmware of the SCRIBOLANTE X</translation>
+    </message>
 </context>
 </TS>

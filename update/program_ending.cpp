@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include "update/desktop_activity.h"
 #include "update/update_history.h"
 #include "update/update_outcome.h"
 
@@ -14,6 +15,7 @@ void EndOpenAttemptAsClosed() {
 }
 
 int EndProgram() {
+  NoteWritingStopped();
   EndOpenAttemptAsClosed();
   // A released guard is forgotten at once, so no later release can close a descriptor number
   // reused since.

@@ -15,7 +15,8 @@ extern platform::ConnectGuardHandle g_hConnectGuard;
 void EndOpenAttemptAsClosed();
 
 // The orderly end, once the window has gone and no thread of ours is inside the vendor library
-// (the worker has left its loop, or never ran): an attempt still open ends as closed, the guard
+// (the worker has left its loop, or never ran): a writing stretch still open is noted as
+// stopped (the desktop's sleep lock released), an attempt still open ends as closed, the guard
 // is dropped, and the answer is the exit status (kExitUpdateCompleted only after the device
 // confirmed the update, kExitNoUpdate otherwise). May be called again; main thread.
 int EndProgram();

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "update/connection_checks.h"
+#include "update/desktop_activity.h"
 #include "update/firmware_image.h"
 #include "update/program_ending.h"
 #include "update/update_history.h"
@@ -178,6 +179,7 @@ void UpdateController::EndApplication() {
 
 int UpdateController::PostBlockWrite() {
   if (!m_worker || !m_worker->PostWriteBlocks()) {
+    NoteWritingStopped();
     EndHistoryAttempt(kWorkerThreadLostMessage);
     m_view.ShowMessageBox(kWorkerThreadLostMessage, nullptr, MB_OK);
     return kPhaseEnd;
@@ -186,8 +188,13 @@ int UpdateController::PostBlockWrite() {
 }
 
 void UpdateController::SetPhase(std::uint32_t phase) {
+  const std::uint32_t previous = UpdatePhase;
   UpdatePhase = phase;
   m_phase.store(phase, std::memory_order_release);
+  // Writing begins with the user's yes (phase 3 to 4) and has ended whenever the sequence
+  // leaves phases 4 and 5; the phases note the end earlier, before their message.
+  if (previous == 3 && phase == 4) NoteWritingStarted();
+  if (phase != 4 && phase != 5) NoteWritingStopped();
 }
 
 bool UpdateController::UpdateBeingWritten() const {
@@ -203,6 +210,8 @@ bool UpdateController::ShutdownWithin(std::chrono::milliseconds limit) {
   m_shutDown = true;
   SetUpdateClosing(true);
   const bool stopped = !m_worker || m_worker->StopWithin(limit);
+  // A worker left stuck writes nothing more either; the process's end follows.
+  NoteWritingStopped();
   // With the worker joined, nothing else can end an attempt still open; a worker left stuck
   // is followed by the process's own end (EndProgramNow), which writes it.
   if (stopped) EndOpenAttemptAsClosed();

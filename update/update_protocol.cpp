@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "update/desktop_activity.h"
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
 #include "update/update_controller.h"
@@ -52,6 +53,7 @@ using Buffer = std::unique_ptr<std::uint8_t[]>;
 
 // A failure after the confirmation: it ends the attempt in the history, then is shown.
 void ShowAttemptFailure(UpdateView& view, const char* message) {
+  NoteWritingStopped();
   EndHistoryAttempt(message);
   view.ShowMessageBox(message, nullptr, MB_OK);
 }
@@ -165,6 +167,7 @@ int WriteFirmwareBlocks() {
     if (status.rejected == 0) {
       const int position = BlockProgress(blockNumber, blockCount);
       if (view.GetProgressPosition() != position) view.SetProgressPosition(position);
+      NoteWritingProgress(position);
       transferCursor.nextBlock = blockNumber + 1;
       transferCursor.retryCount = 0;
     } else {
@@ -204,6 +207,8 @@ int ConfirmImageChecksum() {
   NoteUpdateCompleted();
   EndHistoryAttempt(kHistoryCompleted);
   view.SetProgressPosition(kProgressMaximum);
+  NoteWritingProgress(kProgressMaximum);
+  NoteWritingStopped();
   AppendLogLine("Update Complete.");
   view.ShowMessageBox(kUpdateCompleteMessage, nullptr, MB_OK);
   return kPhaseEnd;

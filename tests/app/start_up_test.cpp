@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
@@ -49,6 +50,20 @@ TEST_F(StartUpTest, StartTakesTheGuardAndShowsTheFrameWithTheView) {
   EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("FWUpdater.AppID.NoVersion"));
   // The view has the edit popup menu the application registered.
   ASSERT_NE(application.editPopupMenu(), nullptr);
+}
+
+// A screen reader announces the product, not the internal id; and no display name is set that
+// X11 or Wayland would append to every title and box caption.
+TEST_F(StartUpTest, AssistiveTechnologyHearsTheProductNameAndTitlesStayAsTheyAre) {
+  CFWUpdaterApp application(m_guardName);
+  ASSERT_TRUE(application.InitInstance());
+  QAccessibleInterface* accessibleApplication = QAccessible::queryAccessibleInterface(qApp);
+  ASSERT_NE(accessibleApplication, nullptr);
+  EXPECT_EQ(accessibleApplication->text(QAccessible::Name),
+            QStringLiteral("SCRIBOLANTE X FW Updater"));
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
+  EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("FWUpdater.AppID.NoVersion"));
+  EXPECT_EQ(application.mainFrame()->windowTitle(), QStringLiteral("SCRIBOLANTE X FW Updater"));
 }
 
 TEST_F(StartUpTest, StartWhileTheNameIsHeldShowsTheMessageWithoutAWindowAndFails) {
@@ -129,10 +144,12 @@ TEST_F(StartUpTest, RunAnswersTwoWhenDeclinedAndZeroOnlyAfterAConfirmedUpdate) {
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.front(), QStringLiteral("SCRIBOLANTE X をUpdateしますか？"));
     if (answer == QMessageBox::Yes) {
-      EXPECT_EQ(texts.back(), QStringLiteral("SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。"));
+      EXPECT_EQ(texts.back(),
+                QStringLiteral("SCRIBOLANTE X のUpdateが完了しました。\nアプリを終了します。"));
       EXPECT_EQ(status, 0);
     } else {
-      EXPECT_EQ(texts.back(), QStringLiteral("SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。"));
+      EXPECT_EQ(texts.back(),
+                QStringLiteral("SCRIBOLANTE X のUpdateを中止します。\nアプリを終了します。"));
       EXPECT_EQ(status, 2);
     }
   }
