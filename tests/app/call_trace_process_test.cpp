@@ -38,7 +38,7 @@ std::vector<std::string> RecordedCalls(const std::string& path) {
   std::getline(trace, line);  // the header
   while (std::getline(trace, line)) {
     const std::size_t ms = line.find(",\"ms\":");
-    const std::size_t end = line.find(',', ms + 1);
+    const std::size_t end = line.find_first_of(",}", ms + 1);
     if (ms != std::string::npos && end != std::string::npos) line.erase(ms, end - ms);
     calls.push_back(line);
   }
@@ -80,6 +80,11 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   ExpectEnd(original, 0);
   const std::vector<std::string> calls = RecordedCalls(recorded);
   ASSERT_FALSE(calls.empty());
+  // The header names the library the calls went to, loaded.
+  std::string header;
+  std::getline(std::ifstream(recorded) >> std::ws, header);
+  EXPECT_NE(header.find("\"library\":\"/"), std::string::npos) << header;
+  EXPECT_NE(header.find("\"libraryLoaded\":true"), std::string::npos) << header;
 
   // The first block went out as its CRC-16 and SHA-256, never as its bytes.
   const std::string image = BytesOfFile(firmwarePath());
