@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
+#include <utility>
 
 #include "app/fwu_updater_app.h"
 #include "app/message_boxes.h"
@@ -90,6 +91,9 @@ QString ProgramVersion() {
   return stamp ? QString::fromStdString(platform::FormatVersion(*stamp))
                : QStringLiteral(FWU_PROJECT_VERSION);
 }
+
+// The trace --record names, kept until this copy holds the single-instance guard.
+std::optional<QString> requestedTrace;
 
 // A trace that cannot be written is said once; the update goes on without it.
 void StartRecording(const QString& path) {
@@ -293,7 +297,14 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
     }
     SetFirmwareSource(*source);
   }
-  // Only a run that goes on gets a trace.
-  if (line.recordPath) StartRecording(*line.recordPath);
+  // Only a run that goes on gets a trace, and only once it is this copy's run: a second copy
+  // that the guard sends away must not touch the running copy's trace.
+  requestedTrace = line.recordPath;
   return std::nullopt;
+}
+
+void StartRequestedRecording() {
+  if (const std::optional<QString> path = std::exchange(requestedTrace, std::nullopt)) {
+    StartRecording(*path);
+  }
 }

@@ -53,7 +53,12 @@ QString VersionText();
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2; a FILE whose
 // name does not qualify is also refused in a box when CanShowWindows, with a QApplication made
-// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER, starts the
-// recording of --record (a trace that cannot be written is one line on standard error, and the
-// update goes on) and answers nullopt: the program goes on.
+// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER, keeps the
+// trace of --record for StartRequestedRecording and answers nullopt: the program goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);
+
+// Starts the recording --record asked for, once: called when this copy holds the
+// single-instance guard (or runs unguarded), so that a copy sent away never opens the running
+// copy's trace. A trace that cannot be written is one line on standard error; the update goes
+// on. UI thread, before any library call.
+void StartRequestedRecording();

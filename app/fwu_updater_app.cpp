@@ -13,6 +13,7 @@
 #include "app/about_dialog.h"
 #include "app/accessible_application.h"
 #include "app/app_settings.h"
+#include "app/command_line.h"
 #include "app/edit_popup_menu.h"
 #include "app/fwu_updater_doc.h"
 #include "app/main_frame.h"
@@ -82,6 +83,8 @@ bool CFWUpdaterApp::InitInstance() {
     std::fprintf(stderr, "FWUpdater: connection guard unavailable (%s); running unguarded\n",
                  std::strerror(guard.error));
   }
+  // The trace is this copy's from here on.
+  StartRequestedRecording();
 
   // The per-user settings with their recent-file list, then the edit popup menu.
   m_recentFiles = AppSettings::LoadRecentFiles();

@@ -17,7 +17,7 @@ build="$root/build-fuzz"
 findings="$build/findings"
 scratch="$build/scratch"
 logs="$build/logs"
-targets=(firmware_name_fuzz firmware_image_fuzz device_replies_fuzz device_agent_fuzz)
+targets=(firmware_name_fuzz firmware_image_fuzz device_replies_fuzz device_agent_fuzz trace_replay_fuzz)
 
 "$root/scripts/install-deps.sh"
 
@@ -31,6 +31,7 @@ ninja -C "$build" "${targets[@]}"
 max_len() {
   case "$1" in
     firmware_image_fuzz) echo 70000 ;;
+    trace_replay_fuzz) echo 16384 ;;
     *) echo 4096 ;;
   esac
 }

@@ -3,8 +3,10 @@
 #include "simdevice/replay_session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 #include "platform/sha256.h"
 #include "simdevice/crc16.h"
@@ -217,8 +219,12 @@ std::shared_ptr<ReplaySession> runningSession;
 
 }  // namespace
 
-ReplaySession::ReplaySession(std::string path, std::vector<TraceRecord> records, std::FILE* errors)
-    : path_(std::move(path)), records_(std::move(records)), errors_(errors) {}
+ReplaySession::ReplaySession(std::string path, std::vector<TraceRecord> records, std::FILE* errors,
+                             std::function<void()> neverAnswered)
+    : path_(std::move(path)),
+      records_(std::move(records)),
+      errors_(errors),
+      neverAnswered_(std::move(neverAnswered)) {}
 
 ReplaySession::~ReplaySession() {
   if (!parted_ && next_ < records_.size()) {
@@ -239,7 +245,26 @@ bool ReplaySession::Ended() {
 }
 
 const TraceRecord* ReplaySession::Next(const ReplayCall& call) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const TraceRecord* record = Match(call);
+    if (record == nullptr || record->answered) return record;
+    Report("call " + std::to_string(next_) + " " +
+           Describe(call.interfaceName, call.object, call.operation) +
+           ": the recorded device never answered this call; it is not answered here either");
+  }
+  // Outside the lock: only the calling thread is held, as the device held the recorded one.
+  if (neverAnswered_) {
+    neverAnswered_();
+  } else {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+  }
   std::lock_guard<std::mutex> lock(mutex_);
+  parted_ = true;
+  return nullptr;
+}
+
+const TraceRecord* ReplaySession::Match(const ReplayCall& call) {
   if (parted_) return nullptr;
   const std::string made = Describe(call.interfaceName, call.object, call.operation);
   const std::string seq = "call " + std::to_string(next_ + 1);
@@ -299,9 +324,17 @@ std::shared_ptr<ReplaySession> ReplaySessionFor(const std::string& tracePath, st
   if (runningSession && runningSession->path() == tracePath && !runningSession->Ended()) {
     return runningSession;
   }
-  std::vector<TraceRecord> records;
-  if (!ReadTraceFile(tracePath, &records, error)) return nullptr;
-  runningSession = std::make_shared<ReplaySession>(tracePath, std::move(records), errors);
+  RecordedSession recorded;
+  if (!ReadTraceFile(tracePath, &recorded, error)) return nullptr;
+  // Several recordings into one file: the last is the session a report is about.
+  if (recorded.sessions > 1) {
+    std::fprintf(errors,
+                 "GPlusUSBLibEx.so: replay %s: the trace holds %d sessions; the last, "
+                 "from line %d, is replayed\n",
+                 tracePath.c_str(), recorded.sessions, recorded.headerLine);
+    std::fflush(errors);
+  }
+  runningSession = std::make_shared<ReplaySession>(tracePath, std::move(recorded.records), errors);
   return runningSession;
 }
 

@@ -1,10 +1,12 @@
 // The replay setting: the library answers the program's calls from a trace the updater wrote
 // with --record, in strict order, and checks each call against the recorded one. On the first
 // difference it fails that call (kResultReplayDiffers), says on standard error where the two
-// part, and fails every later call too.
+// part, and fails every later call too. A call the recorded device never answered is not
+// answered here either: the calling thread stays in it, as in a `hang`.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,7 +33,11 @@ class ReplayDeviceInfo;
 // that a second factory call goes on where the first left off. Any thread.
 class ReplaySession : public std::enable_shared_from_this<ReplaySession> {
  public:
-  ReplaySession(std::string path, std::vector<TraceRecord> records, std::FILE* errors);
+  // neverAnswered is what a call the recorded device never answered does once it is reported:
+  // by default it never returns; a caller that must not be held (a fuzz target) passes one
+  // that does, and the call then fails as after a difference.
+  ReplaySession(std::string path, std::vector<TraceRecord> records, std::FILE* errors,
+                std::function<void()> neverAnswered = {});
   // Says so when the program made fewer calls than the trace holds.
   ~ReplaySession();
 
@@ -39,7 +45,8 @@ class ReplaySession : public std::enable_shared_from_this<ReplaySession> {
   ReplaySession& operator=(const ReplaySession&) = delete;
 
   // Checks the call against the next record: that record on a match (the answer to give),
-  // null on the first difference (reported) and on every call after it.
+  // null on the first difference (reported) and on every call after it. A match with a call
+  // that never returned is reported and then held in neverAnswered.
   const TraceRecord* Next(const ReplayCall& call);
   // The device information object of that number (made on first use); null for 0.
   I_DeviceInfo* DeviceInfo(int id);
@@ -52,10 +59,13 @@ class ReplaySession : public std::enable_shared_from_this<ReplaySession> {
 
  private:
   void Report(const std::string& message);
+  // The record matching call, or null (reported). Needs mutex_.
+  const TraceRecord* Match(const ReplayCall& call);
 
   const std::string path_;
   const std::vector<TraceRecord> records_;
   std::FILE* const errors_;
+  const std::function<void()> neverAnswered_;
   std::mutex mutex_;
   std::size_t next_ = 0;
   bool parted_ = false;

@@ -2,8 +2,14 @@
 // not part of the format and are refused, so that a trace is never half understood.
 #include "simdevice/replay_trace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
-#include <fstream>
+#include <cstring>
+#include <optional>
 
 namespace simdevice {
 namespace {
@@ -176,25 +182,68 @@ bool ParseTraceLine(std::string_view line, TraceRecord* record, std::string* err
   return LineParser(line).Object(record, error);
 }
 
-bool ReadTraceFile(const std::string& path, std::vector<TraceRecord>* records, std::string* error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    *error = "cannot read the trace '" + path + "'";
+namespace {
+
+// The calls of one session as they are read; Finish checks its end.
+class SessionReader {
+ public:
+  SessionReader(int version, RecordedSession* session) : version_(version), session_(session) {
+    session_->records.clear();
+  }
+
+  bool Add(TraceRecord record, std::string* problem) {
+    const std::int64_t seq = record.NumberOr("seq", 0);
+    const bool entering = record.Find("op") != nullptr;
+    std::vector<TraceRecord>& records = session_->records;
+    if (version_ == 1 || entering) {
+      if (version_ == 1 && !entering) return Refuse("a record without \"op\"", problem);
+      const std::int64_t expected = static_cast<std::int64_t>(records.size()) + 1;
+      if (seq != expected) return Refuse("seq " + std::to_string(expected) + " expected", problem);
+      records.push_back(std::move(record));
+      // Version 2: unanswered until its return record comes, if ever.
+      records.back().answered = version_ == 1;
+      return true;
+    }
+    // The return of a call that has entered and not yet returned: its results join its
+    // arguments. Normally the call just entered; another thread's call may have come between.
+    if (seq < 1 || seq > static_cast<std::int64_t>(records.size()) ||
+        records[static_cast<std::size_t>(seq - 1)].answered) {
+      return Refuse("a return record without its call (seq " + std::to_string(seq) + ")", problem);
+    }
+    TraceRecord& call = records[static_cast<std::size_t>(seq - 1)];
+    for (auto& [key, value] : record.fields) {
+      if (key == "seq" || key == "ms") continue;
+      if (key == "interface" || key == "object" ||
+          !call.fields.emplace(key, std::move(value)).second) {
+        return Refuse("the field \"" + key + "\" is already in the call's record", problem);
+      }
+    }
+    call.answered = true;
+    return true;
+  }
+
+ private:
+  static bool Refuse(const std::string& message, std::string* problem) {
+    *problem = message;
     return false;
   }
-  std::string text;
-  char buffer[65536];
-  while (text.size() <= kMaxTraceFileSize && file.read(buffer, sizeof buffer).gcount() > 0) {
-    text.append(buffer, static_cast<std::size_t>(file.gcount()));
-  }
+
+  const int version_;
+  RecordedSession* const session_;
+};
+
+}  // namespace
+
+bool ParseTrace(std::string_view text, const std::string& path, RecordedSession* session,
+                std::string* error) {
   if (text.size() > kMaxTraceFileSize) {
     *error =
         "the trace '" + path + "' is larger than " + std::to_string(kMaxTraceFileSize) + " bytes";
     return false;
   }
-  records->clear();
+  *session = RecordedSession();
+  std::optional<SessionReader> reader;
   std::string_view rest = text;
-  bool headerSeen = false;
   for (int number = 1; !rest.empty(); ++number) {
     const std::size_t end = rest.find('\n');
     const std::string_view line = rest.substr(0, end);
@@ -207,29 +256,58 @@ bool ReadTraceFile(const std::string& path, std::vector<TraceRecord>* records, s
       *error = where + problem;
       return false;
     }
-    if (!headerSeen) {
+    // A header starts a session: a later recording into the same file, or a new load.
+    if (record.Find("format") != nullptr || !reader) {
       const TraceValue* format = record.Find("format");
+      const std::int64_t version = record.NumberOr("version", 0);
       if (format == nullptr || *format != TraceValue::Of(std::string(kTraceFormatName)) ||
-          record.NumberOr("version", 0) != kTraceFormatVersion) {
-        *error = where + "not the header of a version " + std::to_string(kTraceFormatVersion) +
+          version < 1 || version > kTraceFormatVersion) {
+        *error = where + "not the header of a version 1 to " + std::to_string(kTraceFormatVersion) +
                  " trace of scribolante-fw-updater";
         return false;
       }
-      headerSeen = true;
+      reader.emplace(static_cast<int>(version), session);
+      ++session->sessions;
+      session->headerLine = number;
       continue;
     }
-    const std::int64_t expected = static_cast<std::int64_t>(records->size()) + 1;
-    if (record.NumberOr("seq", 0) != expected) {
-      *error = where + "seq " + std::to_string(expected) + " expected";
+    if (!reader->Add(std::move(record), &problem)) {
+      *error = where + problem;
       return false;
     }
-    records->push_back(std::move(record));
   }
-  if (!headerSeen) {
+  if (!reader) {
     *error = "trace '" + path + "' is empty";
     return false;
   }
   return true;
+}
+
+bool ReadTraceFile(const std::string& path, RecordedSession* session, std::string* error) {
+  // Without blocking: a trace named in a scenario may be a FIFO nobody writes.
+  const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  struct stat status {};
+  if (file < 0 || ::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    const std::string reason = file < 0 ? std::strerror(errno) : "not a regular file";
+    if (file >= 0) ::close(file);
+    *error = "cannot read the trace '" + path + "': " + reason;
+    return false;
+  }
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(file, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *error = "cannot read the trace '" + path + "': " + std::strerror(errno);
+      ::close(file);
+      return false;
+    }
+    if (got == 0 || text.size() > kMaxTraceFileSize) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(file);
+  return ParseTrace(text, path, session, error);
 }
 
 }  // namespace simdevice

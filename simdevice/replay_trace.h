@@ -1,5 +1,6 @@
 // Reading a call trace the updater wrote with --record (JSON Lines; format in SCENARIOS.md),
-// for the replay setting: a header line, then one flat JSON object per call.
+// for the replay setting: one or more sessions, each a header line, then the calls as flat
+// JSON objects (version 1: one per call; version 2: one as the call enters, one as it returns).
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,11 @@ struct TraceValue {
   std::string Show() const;
 };
 
-// One recorded call: its fields by name.
+// One recorded call: its fields by name (arguments and results together).
 struct TraceRecord {
   std::map<std::string, TraceValue, std::less<>> fields;
+  // False for a call whose session has no return record for it: the device never answered.
+  bool answered = true;
 
   // The field, or null when the record has none of that name.
   const TraceValue* Find(std::string_view key) const;
@@ -38,15 +41,29 @@ struct TraceRecord {
 };
 
 inline constexpr const char* kTraceFormatName = "scribolante-fw-updater-trace";
-inline constexpr int kTraceFormatVersion = 1;
+// The newest version read; every version from 1 is read.
+inline constexpr int kTraceFormatVersion = 2;
 // A trace larger than this is refused rather than read into memory.
 inline constexpr std::size_t kMaxTraceFileSize = 256u * 1024 * 1024;
 
 // Parses one line holding a flat JSON object. False with *error set otherwise.
 bool ParseTraceLine(std::string_view line, TraceRecord* record, std::string* error);
 
-// Reads a whole trace: the header is checked (format and version), the records come back in
-// order, their seq numbers 1, 2, 3 ... False with *error naming the line otherwise.
-bool ReadTraceFile(const std::string& path, std::vector<TraceRecord>* records, std::string* error);
+// What a trace holds for the replay: the calls of its last session.
+struct RecordedSession {
+  std::vector<TraceRecord> records;  // in order, seq 1, 2, 3 ...
+  int sessions = 0;                  // how many sessions the trace holds
+  int headerLine = 0;                // the line of the last session's header
+};
+
+// Reads a whole trace from text (path only names it in messages): every session is checked
+// (header format and version, seq numbers, each return record matching a call that entered and
+// had not returned) and the last one's calls come back. False with *error naming the line
+// otherwise.
+bool ParseTrace(std::string_view text, const std::string& path, RecordedSession* session,
+                std::string* error);
+
+// Reads the regular file at path (never blocking on a FIFO or device) and parses it.
+bool ReadTraceFile(const std::string& path, RecordedSession* session, std::string* error);
 
 }  // namespace simdevice

@@ -1,5 +1,6 @@
-// The --record trace file: JSON Lines written straight to the file, one write per line, so a
-// trace stays readable up to its last call even when the program is killed.
+// The --record trace file: JSON Lines appended straight to the file, one write per line, so a
+// trace stays readable up to its last call, the one that never returned included, even when
+// the program is killed.
 #include "usb/call_recorder.h"
 
 #include <fcntl.h>
@@ -16,7 +17,7 @@
 namespace usb {
 namespace {
 
-// How a file that is already a trace begins; only such a file (or an empty one) is replaced.
+// How a file that is already a trace begins; only such a file (or an empty one) is added to.
 constexpr std::string_view kTraceStart = "{\"format\":\"scribolante-fw-updater-trace\"";
 
 std::string JsonString(std::string_view text) {
@@ -76,6 +77,22 @@ bool HashFile(const std::string& path, std::int64_t* size, std::string* sha256) 
   return true;
 }
 
+const char* KindOfFile(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a file";
+}
+
+ssize_t ReadAt(int file, char* buffer, std::size_t size, off_t offset) {
+  ssize_t got = 0;
+  do {
+    got = ::pread(file, buffer, size, offset);
+  } while (got < 0 && errno == EINTR);
+  return got;
+}
+
 std::mutex activeMutex;
 std::shared_ptr<CallRecorder> activeRecorder;
 
@@ -117,37 +134,51 @@ TraceFields& TraceFields::Bool(std::string_view key, bool value) {
 
 std::unique_ptr<CallRecorder> CallRecorder::Open(const std::string& path,
                                                  std::string programVersion, std::string* error) {
-  const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A FIFO, a socket or a device is never opened: a write into a pipe nobody reads would
+  // block, and opening a device can act on it. Checked again on the open file below, in case
+  // the name changed in between.
+  struct stat named {};
+  if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) {
+    *error = "the trace " + path + " is " + KindOfFile(named.st_mode) + ", not a regular file";
+    return nullptr;
+  }
+  // Read-write only to check what the file already holds; appended to, never truncated.
+  const int file =
+      ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
   if (file < 0) {
     *error = "cannot write the trace " + path + ": " + std::strerror(errno);
     return nullptr;
   }
   struct stat status {};
-  if (::fstat(file, &status) == 0 && S_ISREG(status.st_mode)) {
-    // Replace only what is ours to replace: a trace of an earlier run, or an empty file.
+  if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(file);
+    *error = "the trace " + path + " is " + KindOfFile(status.st_mode) + ", not a regular file";
+    return nullptr;
+  }
+  bool needsLineBreak = false;
+  if (status.st_size > 0) {
+    // Only a trace of an earlier run is added to: anything else is not ours to touch.
     char start[kTraceStart.size()];
-    ssize_t got = 0;
-    if (status.st_size > 0) {
-      do {
-        got = ::pread(file, start, sizeof start, 0);
-      } while (got < 0 && errno == EINTR);
-    }
-    if (status.st_size > 0 && std::string_view(start, got > 0 ? got : 0) != kTraceStart) {
+    const ssize_t got = ReadAt(file, start, sizeof start, 0);
+    if (std::string_view(start, got > 0 ? static_cast<std::size_t>(got) : 0) != kTraceStart) {
       ::close(file);
       *error = "the trace file " + path + " exists and is not a trace; it is left as it is";
       return nullptr;
     }
-    if (::ftruncate(file, 0) != 0) {
-      *error = "cannot write the trace " + path + ": " + std::strerror(errno);
-      ::close(file);
-      return nullptr;
-    }
+    // An earlier recording cut off in mid-line keeps that line to itself.
+    char last = '\n';
+    needsLineBreak = ReadAt(file, &last, 1, status.st_size - 1) == 1 && last != '\n';
   }
-  return std::unique_ptr<CallRecorder>(new CallRecorder(file, path, std::move(programVersion)));
+  return std::unique_ptr<CallRecorder>(
+      new CallRecorder(file, path, std::move(programVersion), needsLineBreak));
 }
 
-CallRecorder::CallRecorder(int file, std::string path, std::string programVersion)
-    : file_(file), path_(std::move(path)), programVersion_(std::move(programVersion)) {}
+CallRecorder::CallRecorder(int file, std::string path, std::string programVersion,
+                           bool needsLineBreak)
+    : file_(file),
+      path_(std::move(path)),
+      programVersion_(std::move(programVersion)),
+      needsLineBreak_(needsLineBreak) {}
 
 CallRecorder::~CallRecorder() {
   ::close(file_);
@@ -155,11 +186,14 @@ CallRecorder::~CallRecorder() {
 
 void CallRecorder::WriteLine(std::string line) {
   if (failed_) return;
+  if (needsLineBreak_) line.insert(line.begin(), '\n');
   line += '\n';
   std::size_t written = 0;
   while (written < line.size()) {
     const ssize_t result = ::write(file_, line.data() + written, line.size() - written);
     if (result < 0 && errno == EINTR) continue;
+    // A write that would block ends the recording as a failing one does: waiting for the
+    // trace would hold the call and with it the update.
     if (result <= 0) {
       const std::string reason = result < 0 ? std::strerror(errno) : "nothing written";
       std::fprintf(stderr,
@@ -172,21 +206,26 @@ void CallRecorder::WriteLine(std::string line) {
     }
     written += static_cast<std::size_t>(result);
   }
+  needsLineBreak_ = false;
 }
 
-void CallRecorder::WriteHeader(const std::string& libraryPath, bool loaded) {
+void CallRecorder::WriteHeader(const std::string* libraryPath, bool loaded) {
   headerWritten_ = true;
+  headerLibrary_ = libraryPath != nullptr ? *libraryPath : std::string();
+  headerLoaded_ = loaded;
+  // Each session numbers its calls from 1.
+  sequence_ = 0;
   TraceFields header;
   header.Text("format", kFormatName).Number("version", kFormatVersion);
   header.Text("program", programVersion_);
   std::int64_t size = 0;
   std::string sha256;
-  if (libraryPath.empty()) {
+  if (libraryPath == nullptr || libraryPath->empty()) {
     header.Null("library");
   } else {
-    header.Text("library", libraryPath);
+    header.Text("library", *libraryPath);
   }
-  if (!libraryPath.empty() && HashFile(libraryPath, &size, &sha256)) {
+  if (libraryPath != nullptr && !libraryPath->empty() && HashFile(*libraryPath, &size, &sha256)) {
     header.Number("librarySize", size).Text("librarySha256", sha256);
   } else {
     header.Null("librarySize").Null("librarySha256");
@@ -197,22 +236,40 @@ void CallRecorder::WriteHeader(const std::string& libraryPath, bool loaded) {
 
 void CallRecorder::NoteLibrary(const std::string& libraryPath, bool loaded) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!headerWritten_) WriteHeader(libraryPath, loaded);
+  if (headerWritten_ && headerLibrary_ == libraryPath && headerLoaded_ == loaded) return;
+  WriteHeader(&libraryPath, loaded);
 }
 
-void CallRecorder::Record(std::string_view interfaceName, int object, std::string_view operation,
-                          const TraceFields& fields) {
+std::int64_t CallRecorder::ElapsedMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start_)
+      .count();
+}
+
+std::int64_t CallRecorder::Enter(std::string_view interfaceName, int object,
+                                 std::string_view operation, const TraceFields& arguments) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!headerWritten_) WriteHeader({}, false);
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - start_);
+  // A call reaches a library that has loaded, even when the load itself was not seen (the
+  // recording started after it): the header says so rather than guess the file.
+  if (!headerWritten_) WriteHeader(nullptr, true);
+  const std::int64_t sequence = ++sequence_;
   TraceFields record;
-  record.Number("seq", ++sequence_).Number("ms", elapsed.count());
+  record.Number("seq", sequence).Number("ms", ElapsedMs());
   record.Text("interface", interfaceName);
   if (object != 0) record.Number("object", object);
   record.Text("op", operation);
   std::string line = "{" + record.body();
-  if (!fields.body().empty()) line += "," + fields.body();
+  if (!arguments.body().empty()) line.append(",").append(arguments.body());
+  WriteLine(line + "}");
+  return sequence;
+}
+
+void CallRecorder::Return(std::int64_t sequence, const TraceFields& results) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TraceFields record;
+  record.Number("seq", sequence).Number("ms", ElapsedMs());
+  std::string line = "{" + record.body();
+  if (!results.body().empty()) line.append(",").append(results.body());
   WriteLine(line + "}");
 }
 

@@ -44,11 +44,11 @@ int C_HIDDeviceAgentEx::EnsureAgent() {
   if (create == nullptr) return 0;
   // Only a successful call hands over an agent; whatever a failing one wrote is not ours.
   I_GPUsbDeviceAgent* created = nullptr;
-  const int result = create(kFactoryVersion, &created);
-  // With --record, the agent kept is a recording stand-in for the library's.
-  if (const std::shared_ptr<usb::CallRecorder> recorder = usb::ActiveCallRecorder()) {
-    created = usb::RecordFactoryCall(recorder, kFactoryVersion, result, created);
-  }
+  // With --record, the call is on record and the agent kept is a recording stand-in.
+  const std::shared_ptr<usb::CallRecorder> recorder = usb::ActiveCallRecorder();
+  const int result = recorder
+                         ? usb::RecordedFactoryCall(recorder, create, kFactoryVersion, &created)
+                         : create(kFactoryVersion, &created);
   if (result != 0 || created == nullptr) return 0;
   agent = created;
   return 1;

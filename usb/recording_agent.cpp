@@ -1,5 +1,6 @@
-// The recording stand-ins. Every call goes to the library first; its record is written after
-// it returns, with the result, so the library sees exactly the calls it would see unrecorded.
+// The recording stand-ins. Every call is on record before it enters the library, with its
+// arguments, and its results are written when it returns, so a call that never returns is in
+// the trace too; the library sees exactly the calls it would see unrecorded.
 #include "usb/recording_agent.h"
 
 #include <cstdint>
@@ -50,9 +51,9 @@ class RecordingDeviceInfo final : public I_DeviceInfo {
   RecordingDeviceInfo(RecordingContext& context, I_DeviceInfo* info, int id)
       : context_(context), info_(info), id_(id) {}
   const char* GetName() override {
+    const std::int64_t call = context_.recorder->Enter("I_DeviceInfo", id_, "GetName", {});
     const char* name = info_->GetName();
-    context_.recorder->Record("I_DeviceInfo", id_, "GetName",
-                              TraceFields().TextOrNull("result", name));
+    context_.recorder->Return(call, TraceFields().TextOrNull("result", name));
     return name;
   }
   int id() const { return id_; }
@@ -87,25 +88,29 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
       : context_(std::move(context)), hid_(hid), id_(id) {}
 
   void Release() override {
+    const std::int64_t call = Enter("Release", {});
     hid_->Release();
-    Record("Release", TraceFields());
+    context_->recorder->Return(call, {});
     delete this;
   }
   I_DeviceInfo* GetDeviceInfo() override {
+    const std::int64_t call = Enter("GetDeviceInfo", {});
     int infoId = 0;
     I_DeviceInfo* info = context_->DeviceInfo(hid_->GetDeviceInfo(), &infoId);
     TraceFields fields;
-    Record("GetDeviceInfo", Returned(fields, infoId));
+    context_->recorder->Return(call, Returned(fields, infoId));
     return info;
   }
   int GetAttributeA() override {
+    const std::int64_t call = Enter("GetAttributeA", {});
     const int value = hid_->GetAttributeA();
-    Record("GetAttributeA", TraceFields().Number("result", value));
+    context_->recorder->Return(call, TraceFields().Number("result", value));
     return value;
   }
   int GetAttributeB() override {
+    const std::int64_t call = Enter("GetAttributeB", {});
     const int value = hid_->GetAttributeB();
-    Record("GetAttributeB", TraceFields().Number("result", value));
+    context_->recorder->Return(call, TraceFields().Number("result", value));
     return value;
   }
   int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
@@ -130,24 +135,26 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
     } else if (direction == 1) {
       fields.Null("crc16").Null("sha256");
     }
+    const std::int64_t call = Enter("Transfer", fields);
     const int result = hid_->Transfer(commandBlock, direction, data, length, arg10, arg3, arg0);
-    fields.Number("result", result);
+    TraceFields results;
+    results.Number("result", result);
     // Whatever a read leaves in the buffer is what the program goes on with, so all of it.
     if (direction != 1) {
       if (carriesData) {
-        fields.Text("data", platform::HexDigits(bytes, static_cast<std::size_t>(length)));
+        results.Text("data", platform::HexDigits(bytes, static_cast<std::size_t>(length)));
       } else {
-        fields.Null("data");
+        results.Null("data");
       }
     }
-    Record("Transfer", fields);
+    context_->recorder->Return(call, results);
     return result;
   }
 
  private:
   ~RecordingHidDevice() = default;
-  void Record(std::string_view operation, const TraceFields& fields) {
-    context_->recorder->Record("I_GPHidDeviceEx", id_, operation, fields);
+  std::int64_t Enter(std::string_view operation, const TraceFields& arguments) {
+    return context_->recorder->Enter("I_GPHidDeviceEx", id_, operation, arguments);
   }
 
   const std::shared_ptr<RecordingContext> context_;
@@ -161,11 +168,14 @@ class RecordingUsbDevice final : public I_UsbDevice {
       : context_(std::move(context)), device_(device), id_(id) {}
 
   void Release() override {
+    const std::int64_t call = context_->recorder->Enter("I_UsbDevice", id_, "Release", {});
     device_->Release();
-    context_->recorder->Record("I_UsbDevice", id_, "Release", TraceFields());
+    context_->recorder->Return(call, {});
     delete this;
   }
   int GetInterface(int kind, I_GPHidDeviceEx** hid) override {
+    const std::int64_t call = context_->recorder->Enter("I_UsbDevice", id_, "GetInterface",
+                                                        TraceFields().Number("kind", kind));
     const int result = device_->GetInterface(kind, hid);
     int hidId = 0;
     // Only a successful call hands over an interface; the program ignores anything else.
@@ -174,8 +184,8 @@ class RecordingUsbDevice final : public I_UsbDevice {
       *hid = new RecordingHidDevice(context_, *hid, hidId);
     }
     TraceFields fields;
-    fields.Number("kind", kind).Number("result", result);
-    context_->recorder->Record("I_UsbDevice", id_, "GetInterface", Returned(fields, hidId));
+    fields.Number("result", result);
+    context_->recorder->Return(call, Returned(fields, hidId));
     return result;
   }
 
@@ -192,13 +202,13 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
       : context_(std::move(context)), agent_(agent), id_(id) {}
 
   void Release() override {
+    const std::int64_t call = Enter("Release", {});
     agent_->Release();
-    Record("Release", TraceFields());
+    context_->recorder->Return(call, {});
     delete this;
   }
   int Enumerate(EnumerateRequest* request) override {
-    const int result = agent_->Enumerate(request);
-    // The request is only read by the library, so it is recorded as the library saw it.
+    // The request is only read by the library, so it is recorded as the library sees it.
     TraceFields fields;
     const DeviceFilter* filter = request != nullptr ? request->filter : nullptr;
     if (request != nullptr) {
@@ -220,23 +230,28 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
         fields.Null(key);
       }
     }
-    Record("Enumerate", fields.Number("result", result));
+    const std::int64_t call = Enter("Enumerate", fields);
+    const int result = agent_->Enumerate(request);
+    context_->recorder->Return(call, TraceFields().Number("result", result));
     return result;
   }
   int GetCount() override {
+    const std::int64_t call = Enter("GetCount", {});
     const int count = agent_->GetCount();
-    Record("GetCount", TraceFields().Number("result", count));
+    context_->recorder->Return(call, TraceFields().Number("result", count));
     return count;
   }
   I_DeviceInfo* GetDeviceInfo(int position) override {
+    const std::int64_t call = Enter("GetDeviceInfo", TraceFields().Number("position", position));
     int infoId = 0;
     I_DeviceInfo* info = context_->DeviceInfo(agent_->GetDeviceInfo(position), &infoId);
     TraceFields fields;
-    fields.Number("position", position);
-    Record("GetDeviceInfo", Returned(fields, infoId));
+    context_->recorder->Return(call, Returned(fields, infoId));
     return info;
   }
   int OpenDevice(int position, int access, I_UsbDevice** device) override {
+    const std::int64_t call =
+        Enter("OpenDevice", TraceFields().Number("position", position).Number("access", access));
     const int result = agent_->OpenDevice(position, access, device);
     int deviceId = 0;
     if (result == 0 && device != nullptr && *device != nullptr) {
@@ -244,15 +259,15 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
       *device = new RecordingUsbDevice(context_, *device, deviceId);
     }
     TraceFields fields;
-    fields.Number("position", position).Number("access", access).Number("result", result);
-    Record("OpenDevice", Returned(fields, deviceId));
+    fields.Number("result", result);
+    context_->recorder->Return(call, Returned(fields, deviceId));
     return result;
   }
 
  private:
   ~RecordingAgent() = default;
-  void Record(std::string_view operation, const TraceFields& fields) {
-    context_->recorder->Record("I_GPUsbDeviceAgent", id_, operation, fields);
+  std::int64_t Enter(std::string_view operation, const TraceFields& arguments) {
+    return context_->recorder->Enter("I_GPUsbDeviceAgent", id_, operation, arguments);
   }
 
   const std::shared_ptr<RecordingContext> context_;
@@ -262,18 +277,23 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
 
 }  // namespace
 
-I_GPUsbDeviceAgent* RecordFactoryCall(const std::shared_ptr<CallRecorder>& recorder, int version,
-                                      int result, I_GPUsbDeviceAgent* agent) {
+int RecordedFactoryCall(const std::shared_ptr<CallRecorder>& recorder,
+                        GPAPI_CreateGPUsbDeviceAgentFunction create, int version,
+                        I_GPUsbDeviceAgent** agent) {
+  const std::int64_t call = recorder->Enter("GPlusUSBLibEx", 0, kCreateAgentExportName,
+                                            TraceFields().Number("version", version));
+  I_GPUsbDeviceAgent* created = nullptr;
+  const int result = create(version, &created);
   int agentId = 0;
-  I_GPUsbDeviceAgent* kept = agent;
-  if (result == 0 && agent != nullptr) {
+  if (result == 0 && created != nullptr) {
     agentId = recorder->NewObject(TracedObject::Agent);
-    kept = new RecordingAgent(std::make_shared<RecordingContext>(recorder), agent, agentId);
+    created = new RecordingAgent(std::make_shared<RecordingContext>(recorder), created, agentId);
   }
   TraceFields fields;
-  fields.Number("version", version).Number("result", result);
-  recorder->Record("GPlusUSBLibEx", 0, kCreateAgentExportName, Returned(fields, agentId));
-  return kept;
+  fields.Number("result", result);
+  recorder->Return(call, Returned(fields, agentId));
+  *agent = created;
+  return result;
 }
 
 }  // namespace usb

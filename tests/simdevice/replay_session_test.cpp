@@ -1,6 +1,6 @@
 // The replay setting: calls answered from a recorded trace, names and read data included, the
-// first call that differs failed and reported, every later call failed silently; a damaged
-// trace refused with its line.
+// first call that differs failed and reported, every later call failed silently; the call the
+// recorded device never answered reported and held; a damaged trace refused with its line.
 #include "simdevice/replay_session.h"
 
 #include <gtest/gtest.h>
@@ -85,7 +85,65 @@ TEST(ReplaySessionTest, ADamagedTraceIsRefusedWithItsLine) {
                          "' line 9: the value of \"op\" is not null, true, false, an integer or a "
                          "string at column 15");
   EXPECT_FALSE(ReplaySessionFor(folder.Write("other.jsonl", "{\"seq\":1}\n"), stderr, &problem));
-  EXPECT_NE(problem.find("line 1: not the header of a version 1 trace"), std::string::npos);
+  EXPECT_NE(problem.find("line 1: not the header of a version 1 to 2 trace"), std::string::npos);
+
+  // Version 2: a return record belongs to a call that entered and has not returned.
+  const std::string header =
+      R"({"format":"scribolante-fw-updater-trace","version":2,"program":"1.3.0.12"})"
+      "\n";
+  const std::string enter =
+      R"({"seq":1,"ms":0,"interface":"GPlusUSBLibEx","op":"GPAPI_CreateGPUsbDeviceAgent","version":1})"
+      "\n";
+  for (const auto& [body, fault] : {
+           std::pair{enter + R"({"seq":2,"ms":0,"result":0})"
+                             "\n",
+                     "line 3: a return record without its call (seq 2)"},
+           std::pair{enter + enter, "line 3: seq 2 expected"},
+           std::pair{enter + R"({"seq":1,"ms":0,"version":2})"
+                             "\n",
+                     "line 3: the field \"version\" is already in the call's record"},
+       }) {
+    EXPECT_FALSE(ReplaySessionFor(folder.Write("v2.jsonl", header + body), stderr, &problem));
+    EXPECT_NE(problem.find(fault), std::string::npos) << problem;
+  }
+}
+
+// A version 2 session appended to an earlier version 1 one: the last session is replayed, and
+// the call its device never answered is reported and held, as the recorded one was.
+TEST(ReplaySessionTest, TheLastSessionReplaysUpToTheCallTheDeviceNeverAnswered) {
+  const std::string text =
+      std::string(kRecordedSession) +
+      R"({"format":"scribolante-fw-updater-trace","version":2,"program":"1.3.0.13"}
+{"seq":1,"ms":0,"interface":"GPlusUSBLibEx","op":"GPAPI_CreateGPUsbDeviceAgent","version":1}
+{"seq":1,"ms":0,"result":0,"returned":1}
+{"seq":2,"ms":4,"interface":"I_GPUsbDeviceAgent","object":1,"op":"GetCount"}
+)";
+  RecordedSession recorded;
+  std::string problem;
+  ASSERT_TRUE(ParseTrace(text, "two.jsonl", &recorded, &problem)) << problem;
+  EXPECT_EQ(recorded.sessions, 2);
+  EXPECT_EQ(recorded.headerLine, 9);
+  ASSERT_EQ(recorded.records.size(), 2u);
+  EXPECT_TRUE(recorded.records[0].answered);
+  EXPECT_FALSE(recorded.records[1].answered);
+
+  std::FILE* errors = std::tmpfile();
+  ASSERT_NE(errors, nullptr);
+  int held = 0;
+  {
+    const auto session =
+        std::make_shared<ReplaySession>("two.jsonl", recorded.records, errors, [&held] { ++held; });
+    I_GPUsbDeviceAgent* agent = nullptr;
+    ASSERT_EQ(CreateReplayAgent(session, 1, &agent), 0);
+    EXPECT_EQ(held, 0);
+    EXPECT_EQ(agent->GetCount(), 0);
+    EXPECT_EQ(held, 1);
+    agent->Release();
+  }
+  EXPECT_EQ(ErrorsWritten(errors),
+            "GPlusUSBLibEx.so: replay two.jsonl: call 2 I_GPUsbDeviceAgent#1::GetCount: the "
+            "recorded device never answered this call; it is not answered here either\n");
+  std::fclose(errors);
 }
 
 }  // namespace
