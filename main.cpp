@@ -1,6 +1,7 @@
 // The SCRIBOLANTE X firmware updater: starts the Qt application and hands over to the
-// application object.
+// application object, or with --cli runs the update in the terminal without any window.
 #include <QApplication>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "app/ui_language.h"
 #include "platform/termination_signals.h"
 #include "update/program_ending.h"
+#include "update/terminal/terminal_run.h"
 
 #if defined(__SANITIZE_THREAD__)
 // Sanitizer builds only: Qt is not built with ThreadSanitizer, and its painting thread pool
@@ -26,6 +28,12 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const CommandLine line = ParseCommandLine(arguments);
   if (const std::optional<int> status = ActOnCommandLine(line, argc, argv)) return *status;
+  if (line.terminal) {
+    // No widgets and no display: a core application loads no platform plugin.
+    QCoreApplication coreApplication(argc, argv);
+    InstallUiTranslations(coreApplication, UserUiLanguage());
+    return RunUpdateInTerminal(TerminalOptions{line.assumeYes, line.json});
+  }
   QApplication qtApplication(argc, argv);
   // The program's texts and Qt's own dialogs in the user's language.
   InstallUiTranslations(qtApplication, UserUiLanguage());
