@@ -20,7 +20,9 @@ void Write(std::FILE* stream, const QByteArray& bytes) {
   std::fflush(stream);
 }
 
-QString Mebibytes(std::uint64_t bytes) {
+// Sizes in the unit the whole image reads best in: KiB below one MiB, MiB with one decimal above.
+QString Amount(std::uint64_t bytes, std::uint64_t totalBytes) {
+  if (totalBytes < 1024 * 1024) return QString::number(bytes / 1024);
   return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1);
 }
 
@@ -47,9 +49,10 @@ std::string JsonString(std::string_view text) {
 
 QString ProgressText(int percent, std::uint64_t bytes, std::uint64_t totalBytes,
                      std::optional<std::chrono::seconds> timeLeft) {
-  QString text = QStringLiteral("%1 %  %2 / %3 MiB")
+  const QString unit = totalBytes < 1024 * 1024 ? QStringLiteral("KiB") : QStringLiteral("MiB");
+  QString text = QStringLiteral("%1 %  %2 / %3 %4")
                      .arg(percent, 3)
-                     .arg(Mebibytes(bytes), Mebibytes(totalBytes));
+                     .arg(Amount(bytes, totalBytes), Amount(totalBytes, totalBytes), unit);
   if (timeLeft) {
     const long long seconds = timeLeft->count();
     const QString clock =

@@ -17,8 +17,8 @@ inline constexpr const char* kTerminalOutcomeFailed = "failed";
 // characters escaped, so that any file name or message stays one valid JSON value.
 std::string JsonString(std::string_view text);
 
-// The progress line's words: "42 %  1.3 / 3.0 MiB", then the time left when known, in the
-// translation context "TerminalView".
+// The progress line's words: " 42 %  1.3 / 3.0 MiB" (KiB for an image under one MiB), then
+// the time left when known ("残り約 0:12", translated in the context "TerminalView").
 QString ProgressText(int percent, std::uint64_t bytes, std::uint64_t totalBytes,
                      std::optional<std::chrono::seconds> timeLeft);
 
