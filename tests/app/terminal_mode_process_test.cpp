@@ -35,8 +35,8 @@ class TerminalModeProcessTest : public ProcessTest {
   // The terminal run with no display at all: X11 asked for, none named, so any attempt to
   // open a platform would end the program, and Qt's plugin loader says what it loads.
   SpawnedProgram& StartInTerminal(const std::vector<std::string>& arguments) {
-    return Start({{"QT_QPA_PLATFORM", "xcb"}, {"QT_DEBUG_PLUGINS", "1"}},
-                 arguments, {"DISPLAY", "WAYLAND_DISPLAY", "FWU_ECHO_UI"});
+    return Start({{"QT_QPA_PLATFORM", "xcb"}, {"QT_DEBUG_PLUGINS", "1"}}, arguments,
+                 {"DISPLAY", "WAYLAND_DISPLAY", "FWU_ECHO_UI"});
   }
 
   void ExpectEndsWith(SpawnedProgram& program, int status) {

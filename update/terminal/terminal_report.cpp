@@ -67,7 +67,8 @@ std::optional<std::chrono::seconds> TimeLeft(std::uint64_t bytes, std::uint64_t 
   using std::chrono::duration;
   const double seconds = duration<double>(elapsed).count();
   if (bytes == 0 || seconds <= 0.0 || bytes > totalBytes) return std::nullopt;
-  const double left = static_cast<double>(totalBytes - bytes) * seconds / static_cast<double>(bytes);
+  const double left =
+      static_cast<double>(totalBytes - bytes) * seconds / static_cast<double>(bytes);
   return std::chrono::seconds(static_cast<long long>(left + 0.5));
 }
 
@@ -108,13 +109,12 @@ void TerminalReport::Notice(const QString& text, bool endLine) {
   Write(stderr, (endLine ? text + QLatin1Char('\n') : text).toLocal8Bit());
 }
 
-void TerminalReport::File(const std::string& name, const std::string& version,
-                          std::uint64_t bytes, std::uint16_t crc) {
+void TerminalReport::File(const std::string& name, const std::string& version, std::uint64_t bytes,
+                          std::uint16_t crc) {
   char crcText[8];
   std::snprintf(crcText, sizeof crcText, "%04X", static_cast<unsigned>(crc));
-  Event("{\"event\":\"file\",\"name\":" + JsonString(name) + ",\"version\":" +
-        JsonString(version) + ",\"bytes\":" + std::to_string(bytes) +
-        ",\"crc16\":" + JsonString(crcText) + "}");
+  Event("{\"event\":\"file\",\"name\":" + JsonString(name) + ",\"version\":" + JsonString(version) +
+        ",\"bytes\":" + std::to_string(bytes) + ",\"crc16\":" + JsonString(crcText) + "}");
 }
 
 void TerminalReport::Device(const std::string& version) {
@@ -134,9 +134,9 @@ void TerminalReport::Progress(int percent, std::uint64_t bytes) {
           ",\"bytes\":" + std::to_string(bytes) + "}");
     return;
   }
-  const QString text =
-      ProgressText(percent, bytes, m_totalBytes,
-                   TimeLeft(bytes, m_totalBytes, std::chrono::steady_clock::now() - m_progressStart));
+  const QString text = ProgressText(
+      percent, bytes, m_totalBytes,
+      TimeLeft(bytes, m_totalBytes, std::chrono::steady_clock::now() - m_progressStart));
   if (m_errorIsTerminal) {
     // Carriage return and erase to the end of the line: the line is rewritten in place.
     Write(stderr, (QStringLiteral("\r\033[K") + text).toLocal8Bit());

@@ -65,8 +65,8 @@ int RunUpdateInTerminal(const TerminalOptions& options) {
   TerminalView view(options, report);
   // The first signal mid-write only warns; the deadline counts from the one that ends the run.
   terminationSignals.EndProcessIfStuck(kStuckEndDelay, &EndProgramNow, 2);
-  QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
-                   &view, [&view] { view.OnTerminationRequested(); });
+  QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested, &view,
+                   [&view] { view.OnTerminationRequested(); });
   view.OnCreate();
   QCoreApplication::exec();
   if (!view.BeginClose()) {

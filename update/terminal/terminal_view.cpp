@@ -21,7 +21,8 @@
 namespace {
 
 // The version fields' labels, as the window's form names them.
-constexpr const char* kCurrentVersionLabel = QT_TRANSLATE_NOOP("CFWUpdaterView", "現在のバージョン");
+constexpr const char* kCurrentVersionLabel =
+    QT_TRANSLATE_NOOP("CFWUpdaterView", "現在のバージョン");
 constexpr const char* kTargetVersionLabel =
     QT_TRANSLATE_NOOP("CFWUpdaterView", "アップデートするバージョン");
 constexpr const char* kYesText = QT_TRANSLATE_NOOP("MessageBox", "はい");
@@ -29,7 +30,8 @@ constexpr const char* kYesText = QT_TRANSLATE_NOOP("MessageBox", "はい");
 constexpr const char* kAnsweredByOptionNote =
     QT_TRANSLATE_NOOP("TerminalView", "--yes により「はい」と答えました。");
 constexpr const char* kNoTerminalNote = QT_TRANSLATE_NOOP(
-    "TerminalView", "確認に答える端末がないため、アップデートしません (--yes で「はい」と答えます)。");
+    "TerminalView",
+    "確認に答える端末がないため、アップデートしません (--yes で「はい」と答えます)。");
 constexpr const char* kYesNoPrompt = QT_TRANSLATE_NOOP("TerminalView", "[y/N] ");
 constexpr const char* kWritingNotice = QT_TRANSLATE_NOOP(
     "TerminalView",
@@ -170,8 +172,9 @@ int TerminalView::ShowRelabelledMessageBox(const std::string& text, const char*,
 }
 
 int TerminalView::RelayMessageBox(const std::string& text, unsigned type, bool relabel) {
-  return m_relay.Call<int>([this, text, type, relabel] { return AnswerOnUiThread(text, type, relabel); },
-                           DismissedAnswer(type));
+  return m_relay.Call<int>(
+      [this, text, type, relabel] { return AnswerOnUiThread(text, type, relabel); },
+      DismissedAnswer(type));
 }
 
 int TerminalView::AnswerOnUiThread(const std::string& text, unsigned type, bool relabel) {

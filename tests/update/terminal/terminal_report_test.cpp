@@ -1,5 +1,7 @@
 // The terminal report's values: JSON strings that stay valid whatever a name or message holds,
 // and the time left from the pace so far.
+#include "update/terminal/terminal_report.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -7,8 +9,6 @@
 #include <QJsonParseError>
 #include <chrono>
 #include <string>
-
-#include "update/terminal/terminal_report.h"
 
 namespace {
 
