@@ -24,6 +24,9 @@ namespace {
 const QString kHelpName = QStringLiteral("help");
 const QString kVersionName = QStringLiteral("version");
 const QString kRecordName = QStringLiteral("record");
+const QString kCliName = QStringLiteral("cli");
+const QString kYesName = QStringLiteral("yes");
+const QString kJsonName = QStringLiteral("json");
 
 // The options QGuiApplication, QApplication and the X11 platform take out of the command line
 // themselves, each as "-name" or "--name", separated here by spaces; a value option takes the
@@ -120,6 +123,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), kHelpName}));
   parser.addOption(QCommandLineOption(QStringList{QStringLiteral("v"), kVersionName}));
   parser.addOption(QCommandLineOption(kRecordName, QString(), QStringLiteral("TRACE")));
+  parser.addOption(QCommandLineOption(kCliName));
+  parser.addOption(QCommandLineOption(kYesName));
+  parser.addOption(QCommandLineOption(kJsonName));
 
   CommandLine line;
   QStringList rest = arguments;
@@ -143,11 +149,18 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     // An empty argument names nothing: it must not fall back to the working folder.
     line.action = CommandLine::Action::Error;
     line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "空のパスは指定できません。"));
+  } else if (!parser.isSet(kCliName) && (parser.isSet(kYesName) || parser.isSet(kJsonName))) {
+    // The window asks its own questions and has no standard output to speak of.
+    line.action = CommandLine::Action::Error;
+    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "--yes と --json は --cli と一緒にだけ使えます。"));
   } else if (!paths.isEmpty()) {
     line.path = paths.constFirst();
   }
-  if (line.action == CommandLine::Action::Run && parser.isSet(kRecordName)) {
-    line.recordPath = parser.value(kRecordName);
+  if (line.action == CommandLine::Action::Run) {
+    if (parser.isSet(kRecordName)) line.recordPath = parser.value(kRecordName);
+    line.terminal = parser.isSet(kCliName);
+    line.assumeYes = parser.isSet(kYesName);
+    line.json = parser.isSet(kJsonName);
   }
   return line;
 }
@@ -222,6 +235,7 @@ QString HelpText() {
   return Text(QT_TRANSLATE_NOOP(
                   "CommandLine",
                   "使い方: %1 [--record TRACE] [FILE|FOLDER]\n"
+                  "        %1 --cli [--yes] [--json] [--record TRACE] [FILE|FOLDER]\n"
                   "\n"
                   "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
                   "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
@@ -244,6 +258,13 @@ QString HelpText() {
                   "  --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に\n"
                   "                 書き込みます (JSON Lines、サポートへの報告用)。アップデートは\n"
                   "                 変わりません\n"
+                  "  --cli          ウィンドウを使わずに端末でアップデートします (ディスプレイ不要)。\n"
+                  "                 メッセージと操作ログは標準エラー出力に1行ずつ出ます。確認には\n"
+                  "                 端末で y を入力します。端末がなければ取り消します。失敗したら\n"
+                  "                 やり直さずにステータス 2 で終了します\n"
+                  "  --yes          (--cli と) アップデートの確認に「はい」と答えます\n"
+                  "  --json         (--cli と) 標準出力に JSON Lines (1行に1つのイベント:\n"
+                  "                 file, device, progress, message, 最後に end) だけを出します\n"
                   "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
                   "\n"
                   "終了ステータス:\n"
@@ -286,7 +307,7 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
       Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
       // Opened from a file manager there is no terminal to read that line: the refusal shows
       // where the user looks, in a box, when a window can be shown at all.
-      if (badName && CanShowWindows(line)) {
+      if (badName && !line.terminal && CanShowWindows(line)) {
         const QApplication application(argc, argv);
         QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
         ShowMessageBoxWithType(

@@ -1,5 +1,6 @@
-// The program's command line: scribolante-fw-updater [FILE|FOLDER], --help and --version,
-// parsed before any window (or display) exists, with Qt's own options left to Qt.
+// The program's command line: scribolante-fw-updater [--cli [--yes] [--json]] [FILE|FOLDER],
+// --help and --version, parsed before any window (or display) exists, with Qt's own options
+// left to Qt.
 #pragma once
 
 #include <QString>
@@ -17,6 +18,12 @@ struct CommandLine {
   QString path;   // Run: the FILE or FOLDER given; empty when none
   // Run: the trace file of --record TRACE, if given.
   std::optional<QString> recordPath;
+  // Run: --cli, the update in the terminal without a window; with it, --yes answers the update
+  // question "はい" and --json puts JSON Lines on standard output (either without --cli is an
+  // Error).
+  bool terminal = false;
+  bool assumeYes = false;
+  bool json = false;
   QString error;  // Error: what is wrong, one line without the program's name
   // Qt's options on the line that decide where windows can go: the last -platform value (empty
   // when none) and whether an X display is named (-display).
@@ -52,9 +59,10 @@ QString VersionText();
 
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2; a FILE whose
-// name does not qualify is also refused in a box when CanShowWindows, with a QApplication made
-// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER, keeps the
-// trace of --record for StartRequestedRecording and answers nullopt: the program goes on.
+// name does not qualify is also refused in a box when CanShowWindows and not --cli, with a
+// QApplication made from argc and argv for it alone), or sets the firmware source of a FILE or
+// FOLDER, keeps the trace of --record for StartRequestedRecording and answers nullopt: the
+// program goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);
 
 // Starts the recording --record asked for, once: called when this copy holds the

@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "app/about_dialog.h"
 #include "app/accessible_application.h"
@@ -69,19 +68,13 @@ CFWUpdaterApp::~CFWUpdaterApp() {
 
 bool CFWUpdaterApp::InitInstance() {
   // The guard before anything else: a refused start must not have shown a window.
-  const platform::ConnectGuardResult guard = platform::CreateConnectGuard(m_guardName);
-  g_hConnectGuard = guard.handle;
-  m_guard = guard.handle;
-  if (guard.status == platform::ConnectGuardStatus::kHeldElsewhere) {
+  const platform::ConnectGuardStatus guard = TakeConnectGuard(m_guardName);
+  m_guard = g_hConnectGuard;
+  if (guard == platform::ConnectGuardStatus::kHeldElsewhere) {
     m_refusedByGuard = true;
     ShowMessageBoxWithType(nullptr, kMultipleStartMessage, kMultipleStartCaption,
                            MB_OK | MB_ICONERROR);
     return false;
-  }
-  if (guard.status == platform::ConnectGuardStatus::kUnavailable) {
-    // No box: the program runs unguarded, and Exit has nothing to release.
-    std::fprintf(stderr, "FWUpdater: connection guard unavailable (%s); running unguarded\n",
-                 std::strerror(guard.error));
   }
   // The trace is this copy's from here on.
   StartRequestedRecording();

@@ -8,18 +8,14 @@
 #include <string>
 
 #include "platform/connect_guard.h"
-#include "update/program_ending.h"  // g_hConnectGuard
 #include "update/message_text.h"
+#include "update/program_ending.h"  // g_hConnectGuard, the multiple-start message
 
 class QMenu;
 class CFWUpdaterDoc;
 class CMainFrame;
 
 inline constexpr const char* kApplicationId = "FWUpdater.AppID.NoVersion";
-inline constexpr const char* kMultipleStartCaption = QT_TRANSLATE_NOOP("Messages", "複数起動検知");
-inline constexpr const char* kMultipleStartMessage = QT_TRANSLATE_NOOP(
-    "Messages",
-    "他のアプリケーションが起動しているため、SCRIBOLANTE X との通信ができません。\n終了します。");
 
 // Lives on the main (UI) thread; a QApplication must exist before it is constructed and
 // outlive it. One at a time per process.

@@ -36,15 +36,16 @@ bool replaced[kTerminationSignals.size()] = {};
 std::atomic<int> handlerDeadlineEnd{-1};
 constexpr char kDeadlineStart = 'T';
 
-// The deadline's thread: waits for the first termination signal, then for delay, and ends the
-// process, unless destruction closes the pipe's write end first (the read then sees its end).
-void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)()) {
+// The deadline's thread: waits for the fromSignal-th termination signal, then for delay, and
+// ends the process, unless destruction closes the pipe's write end first (the read then sees
+// its end).
+void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)(), int fromSignal) {
   char byte = 0;
-  for (;;) {
+  for (int received = 0; received < fromSignal;) {
     const ssize_t count = ::read(readEnd, &byte, 1);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) return;
-    if (byte == kDeadlineStart) break;
+    if (byte == kDeadlineStart) ++received;
   }
   const auto end = std::chrono::steady_clock::now() + delay;
   for (;;) {
@@ -120,7 +121,8 @@ TerminationSignals::~TerminationSignals() {
   Uninstall();
 }
 
-void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)()) {
+void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)(),
+                                           int fromSignal) {
   if (!m_installed || m_deadline.joinable() || delay.count() <= 0) return;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -140,7 +142,7 @@ void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*en
   for (const int signalNumber : kTerminationSignals) sigaddset(&terminationSet, signalNumber);
   pthread_sigmask(SIG_BLOCK, &terminationSet, &previousMask);
   try {
-    m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess);
+    m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess, std::max(fromSignal, 1));
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   } catch (const std::exception&) {
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);

@@ -51,8 +51,10 @@ class TerminationSignals : public QObject {
   // own alarm() can neither fire nor cancel it. When the delay has passed, that thread calls
   // endProcess, which must end the process and may find any other thread holding any lock
   // (only async-signal-safe calls); should it return, or be null, the process ends with
-  // kDeadlineFallbackStatus. Call at most once, while installed; destruction disarms it.
-  void EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)());
+  // kDeadlineFallbackStatus. With fromSignal above 1 the delay counts from that termination
+  // signal instead (a receiver that only warns at the first, as the terminal does mid-write).
+  // Call at most once, while installed; destruction disarms it.
+  void EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)(), int fromSignal = 1);
 
  signals:
   // A termination signal arrived; signalNumber is SIGTERM, SIGINT or SIGHUP.

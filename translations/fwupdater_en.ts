@@ -76,7 +76,30 @@
         <translation>Cannot read the file: %1</translation>
     </message>
     <message>
+        <source>空のパスは指定できません。</source>
+        <translation>An empty path names nothing.</translation>
+    </message>
+    <message>
+        <source>バイナリファイルの名前が正しくありません (SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt; を含み .bin で終わる名前が必要です): %1</source>
+        <translation>the firmware file&apos;s name does not qualify (it must contain SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt; and end in .bin): %1</translation>
+    </message>
+    <message>
+        <source>バイナリファイルの名前が正しくないため読み込めませんでした。
+%1
+名前には SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt; を含め、.bin で終わるようにしてください。
+アプリを終了します。</source>
+        <translation>The firmware file cannot be used because of its name.
+%1
+Its name must contain SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt; and end in .bin.
+The application will close.</translation>
+    </message>
+    <message>
+        <source>--yes と --json は --cli と一緒にだけ使えます。</source>
+        <translation>--yes and --json can only be used with --cli.</translation>
+    </message>
+    <message>
         <source>使い方: %1 [--record TRACE] [FILE|FOLDER]
+        %1 --cli [--yes] [--json] [--record TRACE] [FILE|FOLDER]
 
 USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア
 ファイル (名前に SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt;.bin を含むファイル) を探し、
@@ -99,6 +122,13 @@ USB で接続された SCRIBOLANTE X のファームウェアを書き換えま�
   --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に
                  書き込みます (JSON Lines、サポートへの報告用)。アップデートは
                  変わりません
+  --cli          ウィンドウを使わずに端末でアップデートします (ディスプレイ不要)。
+                 メッセージと操作ログは標準エラー出力に1行ずつ出ます。確認には
+                 端末で y を入力します。端末がなければ取り消します。失敗したら
+                 やり直さずにステータス 2 で終了します
+  --yes          (--cli と) アップデートの確認に「はい」と答えます
+  --json         (--cli と) 標準出力に JSON Lines (1行に1つのイベント:
+                 file, device, progress, message, 最後に end) だけを出します
   Qt 自身のオプション (-platform, -style など) も使えます。
 
 終了ステータス:
@@ -114,6 +144,7 @@ $XDG_STATE_HOME/scribolante-fw-updater/history.log
 (既定では ~/.local/state/scribolante-fw-updater/history.log)
 </source>
         <translation>Usage: %1 [--record TRACE] [FILE|FOLDER]
+       %1 --cli [--yes] [--json] [--record TRACE] [FILE|FOLDER]
 
 Rewrites the firmware of a SCRIBOLANTE X connected over USB. It finds the firmware
 file (a name containing SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt;.bin), waits until exactly
@@ -133,6 +164,14 @@ Options:
   -v, --version  show the program&apos;s name and version and exit
   --record TRACE write every call into the device maker&apos;s library to TRACE
                  (JSON Lines), for a support report; the update is unchanged
+  --cli          update from the terminal, without a window (no display needed).
+                 Messages and the operation log go to standard error, one line
+                 each. Type y at the terminal to confirm; without a terminal the
+                 update is declined. A failure ends with status 2 instead of
+                 starting over
+  --yes          (with --cli) answer the update question &quot;Yes&quot;
+  --json         (with --cli) write only JSON Lines to standard output, one event
+                 a line: file, device, progress, message, and end last
   Qt&apos;s own options (-platform, -style, ...) are accepted as well.
 
 Exit status:
@@ -148,24 +187,6 @@ Each attempt that reaches the confirmation is noted in
 $XDG_STATE_HOME/scribolante-fw-updater/history.log
 (by default ~/.local/state/scribolante-fw-updater/history.log).
 </translation>
-    </message>
-    <message>
-        <source>空のパスは指定できません。</source>
-        <translation>An empty path names nothing.</translation>
-    </message>
-    <message>
-        <source>バイナリファイルの名前が正しくありません (SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt; を含み .bin で終わる名前が必要です): %1</source>
-        <translation>the firmware file&apos;s name does not qualify (it must contain SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt; and end in .bin): %1</translation>
-    </message>
-    <message>
-        <source>バイナリファイルの名前が正しくないため読み込めませんでした。
-%1
-名前には SC5_Firmware_v&lt;数字&gt;.&lt;数字&gt; を含め、.bin で終わるようにしてください。
-アプリを終了します。</source>
-        <translation>The firmware file cannot be used because of its name.
-%1
-Its name must contain SC5_Firmware_v&lt;digits&gt;.&lt;digits&gt; and end in .bin.
-The application will close.</translation>
     </message>
 </context>
 <context>
@@ -323,6 +344,29 @@ The application will close.</translation>
     <message>
         <source>SCRIBOLANTE X のファームウェアを更新しています</source>
         <translation>Updating the firmware of the SCRIBOLANTE X</translation>
+    </message>
+</context>
+<context>
+    <name>TerminalView</name>
+    <message>
+        <source>残り約 %1</source>
+        <translation>about %1 left</translation>
+    </message>
+    <message>
+        <source>--yes により「はい」と答えました。</source>
+        <translation>Answered &quot;Yes&quot; (--yes).</translation>
+    </message>
+    <message>
+        <source>確認に答える端末がないため、アップデートしません (--yes で「はい」と答えます)。</source>
+        <translation>No terminal to answer the question, so no update (--yes answers &quot;Yes&quot;).</translation>
+    </message>
+    <message>
+        <source>[y/N] </source>
+        <translation>[y/N] </translation>
+    </message>
+    <message>
+        <source>ファームウェアを書き込み中です。中断すると本体のファームウェアが不完全なまま残ります。それでも中断するには、もう一度 Ctrl+C を押してください。</source>
+        <translation>The firmware is being written. Stopping now leaves the device with incomplete firmware. To stop anyway, press Ctrl+C again.</translation>
     </message>
 </context>
 </TS>

@@ -3,12 +3,28 @@
 // which is dropped only once no thread of ours can still be writing the device.
 #pragma once
 
+#include <string>
+
 #include "platform/connect_guard.h"
+#include "update/message_text.h"
+
+// What a start refused by the guard tells the user (a box in the window, one line in the
+// terminal) before it ends with kExitAnotherCopy.
+inline constexpr const char* kMultipleStartCaption = QT_TRANSLATE_NOOP("Messages", "複数起動検知");
+inline constexpr const char* kMultipleStartMessage = QT_TRANSLATE_NOOP(
+    "Messages",
+    "他のアプリケーションが起動しているため、SCRIBOLANTE X との通信ができません。\n終了します。");
 
 // The connection guard this process holds, or platform::kNoConnectGuard when it holds none
-// (never taken, not creatable, or dropped by EndProgram). Taken by the application at start-up;
-// main thread only.
+// (never taken, not creatable, or dropped by EndProgram). Taken at start-up by
+// TakeConnectGuard; main thread only.
 extern platform::ConnectGuardHandle g_hConnectGuard;
+
+// Start-up of either front end, before it shows anything of the update: takes the guard named
+// guardName into g_hConnectGuard. kHeldElsewhere: another copy talks to the device; the caller
+// tells the user (kMultipleStartMessage) and ends with kExitAnotherCopy. kUnavailable: one line
+// on standard error, and the program runs unguarded. Main thread.
+platform::ConnectGuardStatus TakeConnectGuard(const std::string& guardName);
 
 // The window has left an attempt that had not ended (its worker has stopped, so nothing else
 // can end it now): its line is written with the outcome "closed". Nothing when none is open.

@@ -61,6 +61,22 @@ TEST(CommandLineTest, EachFormAsksForWhatItSays) {
   }
 }
 
+TEST(CommandLineTest, TheTerminalModeTakesItsOwnOptionsAndTheyNeedIt) {
+  const CommandLine terminal = Parse({"--json", "folder", "--cli", "--yes"});
+  EXPECT_EQ(terminal.action, CommandLine::Action::Run);
+  EXPECT_TRUE(terminal.terminal && terminal.assumeYes && terminal.json);
+  EXPECT_EQ(terminal.path, QStringLiteral("folder"));
+  const CommandLine window = Parse({"folder"});
+  EXPECT_FALSE(window.terminal || window.assumeYes || window.json);
+  // The window asks its own questions: the terminal's answers without the terminal are a
+  // mistake on the line, not something to ignore.
+  for (const QStringList& arguments : {QStringList{"--yes"}, QStringList{"--json", "folder"}}) {
+    const CommandLine line = Parse(arguments);
+    EXPECT_EQ(line.action, CommandLine::Action::Error);
+    EXPECT_TRUE(line.error.contains(QStringLiteral("--cli"))) << line.error.toStdString();
+  }
+}
+
 TEST(CommandLineTest, ABoxIsShownOnlyWhereQtCanOpenItsPlatform) {
   const ScopedEnvironment noX("DISPLAY", std::nullopt);
   const ScopedEnvironment noWayland("WAYLAND_DISPLAY", std::nullopt);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "update/message_text.h"
+#include "update/view/translated_message_text.h"
 
 class QEvent;
 class QMessageBox;
@@ -21,11 +22,6 @@ inline constexpr const char* kYesButtonText = QT_TRANSLATE_NOOP("MessageBox", "�
 inline constexpr const char* kNoButtonText = QT_TRANSLATE_NOOP("MessageBox", "いいえ");
 // The relabelled OK button of the box that offers the support page.
 inline constexpr const char* kGoButtonText = QT_TRANSLATE_NOOP("MessageBox", "移動");
-
-// A box's text or caption in the user's language (kMessageContext). A text made of a marked
-// text and a last line of its own (a file name, an address) is translated without that line,
-// which is kept as it is. A text without a translation is shown as it is.
-QString TranslatedMessageText(const std::string& text);
 
 // A box owned by owner, window-modal to owner's window, not yet shown, its text, caption and
 // buttons in the user's language (TranslatedMessageText). caption null shows
