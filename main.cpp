@@ -26,6 +26,11 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   const CommandLine line = ParseCommandLine(arguments);
   if (const std::optional<int> status = ActOnCommandLine(line, argc, argv)) return *status;
+  // Without a display Qt would abort: the program ends with one line before it takes the guard
+  // or loads the vendor library, and before a trace replaces an earlier one.
+  if (const std::optional<int> status = EndIfNoWindowCanOpen(line)) return *status;
+  // Only a run that goes on gets a trace.
+  StartRecordingIfAsked(line);
   QApplication qtApplication(argc, argv);
   // The program's texts and Qt's own dialogs in the user's language.
   InstallUiTranslations(qtApplication, UserUiLanguage());

@@ -19,9 +19,9 @@ struct CommandLine {
   std::optional<QString> recordPath;
   QString error;  // Error: what is wrong, one line without the program's name
   // Qt's options on the line that decide where windows can go: the last -platform value (empty
-  // when none) and whether an X display is named (-display).
+  // when none) and the X display named by -display.
   QString platform;
-  bool displayNamed = false;
+  std::optional<QString> display;
 };
 
 // Parses arguments, the program's own name first. Qt's options (-platform NAME, -style NAME,
@@ -40,11 +40,18 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 // The box that refuses a FILE whose name does not qualify, naming the file.
 QString BadFirmwareNameMessage(const QString& fileName);
 
-// True when the platform Qt would open for this line (its -platform, else QT_QPA_PLATFORM,
-// else Qt's choice from the session) can show a window: offscreen and minimal always, X11 with
-// a display named, Wayland with WAYLAND_DISPLAY. Creating the QApplication anywhere else would
-// end the program, so nothing is shown there.
-bool CanShowWindows(const CommandLine& line);
+// True when one of the platforms Qt would try for this line (its -platform, else
+// QT_QPA_PLATFORM, else Qt's choice from the session) can show a window: offscreen and the
+// like always, X11 and Wayland only when their server answers a connection
+// (platform::ProbeDisplay). Creating the QApplication anywhere else would abort the program.
+// With reason given, a false answer sets it to the one line that says so, in the user's
+// language, without the program's name.
+bool CanShowWindows(const CommandLine& line, QString* reason = nullptr);
+
+// A start that needs a window where none can be opened ends here, before any application
+// object, guard or vendor library: one line on standard error and kExitNoUpdate. nullopt when a
+// window can be opened. A front end that needs no window does not call it.
+std::optional<int> EndIfNoWindowCanOpen(const CommandLine& line);
 
 // The texts of --help and --version, each ending with a line break.
 QString HelpText();
@@ -53,7 +60,12 @@ QString VersionText();
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2; a FILE whose
 // name does not qualify is also refused in a box when CanShowWindows, with a QApplication made
-// from argc and argv for it alone), or sets the firmware source of a FILE or FOLDER, starts the
-// recording of --record (a trace that cannot be written is one line on standard error, and the
-// update goes on) and answers nullopt: the program goes on.
+// from argc and argv for it alone, and otherwise followed by the line that says no window can
+// be opened), or sets the firmware source of a FILE or FOLDER and answers nullopt: the program
+// goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);
+
+// Starts the recording of --record, once the run is sure to go on (an earlier trace of that
+// name is replaced): a trace that cannot be written is one line on standard error, and the
+// update goes on.
+void StartRecordingIfAsked(const CommandLine& line);
