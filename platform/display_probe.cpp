@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -54,11 +55,11 @@ bool ConnectsToX11(const std::string& display, std::chrono::milliseconds limit) 
   return answer.wait_for(limit) == std::future_status::ready && answer.get();
 }
 
-// The compositor's socket as libwayland-client finds it: WAYLAND_DISPLAY (default wayland-0),
-// absolute or under XDG_RUNTIME_DIR. Empty when it cannot be named.
+// The compositor's socket as libwayland-client finds it: WAYLAND_DISPLAY (wayland-0 when
+// unset), absolute or under XDG_RUNTIME_DIR. Empty when it cannot be named.
 std::string WaylandSocketPath(const DisplaySettings& settings) {
-  const std::string name = settings.waylandDisplay.value_or("").empty() ? std::string("wayland-0")
-                                                                        : *settings.waylandDisplay;
+  const std::string name = settings.waylandDisplay.value_or("wayland-0");
+  if (name.empty()) return {};
   if (name.front() == '/') return name;
   if (settings.runtimeFolder.empty()) return {};
   return settings.runtimeFolder + "/" + name;
@@ -107,7 +108,10 @@ std::vector<std::string> PlatformsQtWouldTry(const DisplaySettings& settings) {
     list = waylandSession ? "wayland;xcb" : "xcb";
   }
   std::vector<std::string> names;
-  for (const std::string& entry : Split(list, ';')) names.push_back(Split(entry, ':').at(0));
+  for (const std::string& entry : Split(list, ';')) {
+    const std::string name = entry.substr(0, entry.find(':'));
+    if (!name.empty()) names.push_back(name);
+  }
   return names;
 }
 
@@ -129,14 +133,18 @@ DisplayProbe ProbeDisplay(const DisplaySettings& settings, std::chrono::millisec
         probe.reachable = true;
         return probe;
       }
-      if (!settings.waylandDisplay.has_value() && settings.sessionType != "wayland") continue;
-      probe.anyDisplayNamed = true;
+      // Unnamed, the compositor's default socket is tried all the same, as libwayland does.
       const std::string path = WaylandSocketPath(settings);
       if (ConnectsToUnixSocket(path)) {
         probe.reachable = true;
         return probe;
       }
-      probe.tried.push_back("Wayland " + (path.empty() ? std::string("(XDG_RUNTIME_DIR?)") : path));
+      if (!settings.waylandDisplay.has_value() && settings.sessionType != "wayland") continue;
+      probe.anyDisplayNamed = true;
+      probe.tried.push_back(path.empty()
+                                ? "Wayland " + settings.waylandDisplay.value_or("wayland-0") +
+                                      " (XDG_RUNTIME_DIR not set)"
+                                : "Wayland " + path);
     } else {
       // offscreen, minimal, vnc, linuxfb, eglfs and the like draw without a display server;
       // a plugin only Qt knows is Qt's to judge.

@@ -83,6 +83,10 @@ TEST(PlatformsQtWouldTry, TheOptionBeatsTheVariableWhichBeatsTheSession) {
   EXPECT_EQ(PlatformsQtWouldTry(settings), (Names{"xcb", "offscreen"}));
   settings.platformOption = "minimal";
   EXPECT_EQ(PlatformsQtWouldTry(settings), Names{"minimal"});
+  // Nothing but separators names no platform, and is no reason to fail.
+  settings.platformOption = ":;:x";
+  EXPECT_EQ(PlatformsQtWouldTry(settings), Names{});
+  EXPECT_FALSE(ProbeDisplay(settings).reachable);
 }
 
 TEST_F(DisplayProbeTest, NoDisplayNamedAnywhereIsUnreachableAndSaysSo) {
@@ -105,6 +109,14 @@ TEST_F(DisplayProbeTest, AWaylandSocketCountsOnlyWhileACompositorListensOnIt) {
     settings.waylandDisplay = path;
     settings.runtimeFolder.clear();
     EXPECT_TRUE(ProbeDisplay(settings).reachable);
+  }
+  {
+    // Asked for by name without WAYLAND_DISPLAY, Wayland is the default socket, wayland-0.
+    const SilentServer compositor((m_folder / "wayland-0").string());
+    DisplaySettings unnamed;
+    unnamed.qpaPlatform = "wayland";
+    unnamed.runtimeFolder = m_folder.string();
+    EXPECT_TRUE(ProbeDisplay(unnamed).reachable);
   }
   // The socket file stays behind a compositor that has gone.
   ASSERT_TRUE(fs::exists(path));
