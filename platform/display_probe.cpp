@@ -13,6 +13,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -41,11 +42,15 @@ bool IsWayland(const std::string& name) {
 
 // One connection attempt and its handshake, on a thread of its own, so that a server that
 // accepts the connection and then never answers cannot hold the program. The thread is left to
-// finish by itself when it does not in time; it owns everything it touches.
+// finish by itself when it does not in time; it owns everything it touches. Attempts take turns:
+// libxcb reads the X authority file through a buffer libXau shares between threads, so an
+// attempt still waiting on a silent server makes a later one wait (and time out) too.
 bool ConnectsToX11(const std::string& display, std::chrono::milliseconds limit) {
+  static std::mutex attemptsInTurn;
   auto attempt = std::make_shared<std::promise<bool>>();
   std::future<bool> answer = attempt->get_future();
   std::thread([attempt, display] {
+    const std::lock_guard<std::mutex> turn(attemptsInTurn);
     xcb_connection_t* connection =
         xcb_connect(display.empty() ? nullptr : display.c_str(), nullptr);
     const bool connected = connection != nullptr && xcb_connection_has_error(connection) == 0;

@@ -134,17 +134,26 @@ TEST_F(DisplayProbeTest, AnXServerThatIsGoneOrNeverAnswersIsUnreachableAndQtsNex
   EXPECT_FALSE(probe.reachable);
   EXPECT_EQ(probe.tried, Names{"X11 :4093"});
 
-  // -display names the display Qt opens, over DISPLAY.
-  const SilentServer server;
-  ASSERT_TRUE(server.listening());
-  settings.displayOption = "127.0.0.1:" + std::to_string(server.displayNumber());
-  probe = ProbeDisplay(settings, std::chrono::milliseconds(300));
-  EXPECT_FALSE(probe.reachable);
-  EXPECT_EQ(probe.tried, Names{"X11 " + *settings.displayOption});
+  {
+    // -display names the display Qt opens, over DISPLAY.
+    const SilentServer server;
+    ASSERT_TRUE(server.listening());
+    settings.displayOption = "127.0.0.1:" + std::to_string(server.displayNumber());
+    probe = ProbeDisplay(settings, std::chrono::milliseconds(300));
+    EXPECT_FALSE(probe.reachable);
+    EXPECT_EQ(probe.tried, Names{"X11 " + *settings.displayOption});
 
-  // Qt goes on to the next platform of its list when one fails.
-  settings.qpaPlatform = "xcb;offscreen";
-  EXPECT_TRUE(ProbeDisplay(settings, std::chrono::milliseconds(300)).reachable);
+    // Qt goes on to the next platform of its list when one fails.
+    settings.qpaPlatform = "xcb;offscreen";
+    EXPECT_TRUE(ProbeDisplay(settings, std::chrono::milliseconds(300)).reachable);
+  }
+  // Once the silent server has gone, the attempts left waiting on it end, and a new one answers
+  // in its turn.
+  settings.qpaPlatform = "xcb";
+  settings.displayOption.reset();
+  probe = ProbeDisplay(settings);
+  EXPECT_FALSE(probe.reachable);
+  EXPECT_EQ(probe.tried, Names{"X11 :4093"});
 }
 
 }  // namespace
