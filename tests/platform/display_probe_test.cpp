@@ -89,13 +89,6 @@ TEST(PlatformsQtWouldTry, TheOptionBeatsTheVariableWhichBeatsTheSession) {
   EXPECT_FALSE(ProbeDisplay(settings).reachable);
 }
 
-TEST_F(DisplayProbeTest, NoDisplayNamedAnywhereIsUnreachableAndSaysSo) {
-  const platform::DisplayProbe probe = ProbeDisplay(DisplaySettings{});
-  EXPECT_FALSE(probe.reachable);
-  EXPECT_FALSE(probe.anyDisplayNamed);
-  EXPECT_TRUE(probe.tried.empty());
-}
-
 TEST_F(DisplayProbeTest, AWaylandSocketCountsOnlyWhileACompositorListensOnIt) {
   DisplaySettings settings;
   settings.waylandDisplay = "wayland-test";

@@ -274,17 +274,6 @@ TEST_F(WholeUpdate, ADeviceThatChecksWhatItGotRefusesAFileOfPartBlocksAndTheLogS
             log.end());
 }
 
-TEST_F(WholeUpdate, AFileOfWholeBlocksLogsNothingLeftOut) {
-  ScopedConnectionServices services(m_list, m_opener);
-  m_folder.WriteFile(kFirmwareName, FirmwareBytes(2 * FW_BLOCK_SIZE));
-  m_view.QueueAnswers({IDYES});
-  Start("");
-  EXPECT_EQ(Run(kBounded), RunEnd::Closed);
-  for (const std::string& line : m_view.LogTexts()) {
-    EXPECT_EQ(line.find("not written"), std::string::npos) << line;
-  }
-}
-
 TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
   ScopedConnectionServices services(m_list, m_opener);
   const std::vector<std::uint8_t> file = FirmwareBytes(36 * FW_BLOCK_SIZE);
