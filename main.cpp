@@ -55,6 +55,9 @@ int main(int argc, char** argv) {
     SetDesktopSession(nullptr);
     return status;
   }
+  // Without a display Qt would abort: the program ends with one line before it takes the guard
+  // or loads the vendor library, and so before any trace is opened.
+  if (const std::optional<int> status = EndIfNoWindowCanOpen(line)) return *status;
   QApplication qtApplication(argc, argv);
   // The program's texts and Qt's own dialogs in the user's language.
   InstallUiTranslations(qtApplication, UserUiLanguage());

@@ -14,6 +14,7 @@
 #include "app/fwu_updater_app.h"
 #include "app/message_boxes.h"
 #include "app/ui_language.h"
+#include "platform/display_probe.h"
 #include "platform/version_stamp.h"
 #include "update/update_outcome.h"
 #include "update/update_view.h"
@@ -65,7 +66,7 @@ bool TakeQtOptions(QStringList& arguments, CommandLine& line) {
         return false;
       }
       if (name == QLatin1String("platform")) line.platform = arguments[i + 1];
-      if (name == QLatin1String("display")) line.displayNamed = true;
+      if (name == QLatin1String("display")) line.display = arguments[i + 1];
       arguments.remove(i, 2);
     } else {
       ++i;  // not Qt's: the parser below judges it
@@ -211,24 +212,33 @@ QString BadFirmwareNameMessage(const QString& fileName) {
       .arg(fileName);
 }
 
-bool CanShowWindows(const CommandLine& line) {
-  const auto isSet = [](const char* name) { return !qEnvironmentVariableIsEmpty(name); };
-  QString platforms = line.platform;
-  if (platforms.isEmpty()) platforms = qEnvironmentVariable("QT_QPA_PLATFORM");
-  if (platforms.isEmpty()) {
-    // Qt's own choice: Wayland in a Wayland session, then X11.
-    const bool wayland = isSet("WAYLAND_DISPLAY") ||
-                         qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland");
-    platforms = wayland ? QStringLiteral("wayland;xcb") : QStringLiteral("xcb");
-  }
-  // Qt tries the names of a list in turn; one that can be opened is enough.
-  for (const QString& entry : platforms.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-    const QString name = entry.section(QLatin1Char(':'), 0, 0);
-    if (name == QLatin1String("offscreen") || name == QLatin1String("minimal")) return true;
-    if (name == QLatin1String("xcb") && (line.displayNamed || isSet("DISPLAY"))) return true;
-    if (name.startsWith(QLatin1String("wayland")) && isSet("WAYLAND_DISPLAY")) return true;
+bool CanShowWindows(const CommandLine& line, QString* reason) {
+  std::optional<std::string> display;
+  if (line.display) display = QFile::encodeName(*line.display).toStdString();
+  const platform::DisplayProbe probe = platform::ProbeDisplay(
+      platform::DisplaySettingsFromEnvironment(line.platform.toStdString(), display));
+  if (probe.reachable) return true;
+  if (reason == nullptr) return false;
+  if (!probe.anyDisplayNamed) {
+    *reason = Text(QT_TRANSLATE_NOOP(
+        "CommandLine",
+        "ディスプレイがないため、ウィンドウを開けません (DISPLAY も WAYLAND_DISPLAY も設定されて"
+        "いません)。"));
+  } else {
+    QStringList tried;
+    for (const std::string& entry : probe.tried) tried << QString::fromLocal8Bit(entry.c_str());
+    *reason = Text(QT_TRANSLATE_NOOP("CommandLine",
+                                     "ディスプレイに接続できないため、ウィンドウを開けません: %1"))
+                  .arg(tried.join(QStringLiteral(", ")));
   }
   return false;
+}
+
+std::optional<int> EndIfNoWindowCanOpen(const CommandLine& line) {
+  QString reason;
+  if (CanShowWindows(line, &reason)) return std::nullopt;
+  Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), reason));
+  return kExitNoUpdate;
 }
 
 QString HelpText() {
@@ -306,8 +316,9 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
     if (!source) {
       Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
       // Opened from a file manager there is no terminal to read that line: the refusal shows
-      // where the user looks, in a box, when a window can be shown at all.
-      if (badName && !line.terminal && CanShowWindows(line)) {
+      // where the user looks, in a box, when a window can be shown at all; otherwise a second
+      // line says why no box came. The terminal mode has said it on standard error already.
+      if (badName && !line.terminal && !EndIfNoWindowCanOpen(line)) {
         const QApplication application(argc, argv);
         QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
         ShowMessageBoxWithType(

@@ -26,9 +26,9 @@ struct CommandLine {
   bool json = false;
   QString error;  // Error: what is wrong, one line without the program's name
   // Qt's options on the line that decide where windows can go: the last -platform value (empty
-  // when none) and whether an X display is named (-display).
+  // when none) and the X display named by -display.
   QString platform;
-  bool displayNamed = false;
+  std::optional<QString> display;
 };
 
 // Parses arguments, the program's own name first. Qt's options (-platform NAME, -style NAME,
@@ -47,11 +47,18 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 // The box that refuses a FILE whose name does not qualify, naming the file.
 QString BadFirmwareNameMessage(const QString& fileName);
 
-// True when the platform Qt would open for this line (its -platform, else QT_QPA_PLATFORM,
-// else Qt's choice from the session) can show a window: offscreen and minimal always, X11 with
-// a display named, Wayland with WAYLAND_DISPLAY. Creating the QApplication anywhere else would
-// end the program, so nothing is shown there.
-bool CanShowWindows(const CommandLine& line);
+// True when one of the platforms Qt would try for this line (its -platform, else
+// QT_QPA_PLATFORM, else Qt's choice from the session) can show a window: offscreen and the
+// like always, X11 and Wayland only when their server answers a connection
+// (platform::ProbeDisplay). Creating the QApplication anywhere else would abort the program.
+// With reason given, a false answer sets it to the one line that says so, in the user's
+// language, without the program's name.
+bool CanShowWindows(const CommandLine& line, QString* reason = nullptr);
+
+// A start that needs a window where none can be opened ends here, before any application
+// object, guard or vendor library: one line on standard error and kExitNoUpdate. nullopt when a
+// window can be opened. A front end that needs no window does not call it.
+std::optional<int> EndIfNoWindowCanOpen(const CommandLine& line);
 
 // The texts of --help and --version, each ending with a line break.
 QString HelpText();
@@ -60,9 +67,9 @@ QString VersionText();
 // Acts on a parsed command line before the application starts: prints the help or the version
 // to standard output (status 0), or an error line to standard error (status 2; a FILE whose
 // name does not qualify is also refused in a box when CanShowWindows and not --cli, with a
-// QApplication made from argc and argv for it alone), or sets the firmware source of a FILE or
-// FOLDER, keeps the trace of --record for StartRequestedRecording and answers nullopt: the
-// program goes on.
+// QApplication made from argc and argv for it alone, and otherwise followed by the line that says
+// no window can be opened), or sets the firmware source of a FILE or FOLDER, keeps the trace of
+// --record for StartRequestedRecording and answers nullopt: the program goes on.
 std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** argv);
 
 // Starts the recording --record asked for, once: called when this copy holds the

@@ -55,6 +55,9 @@ for file in $program_dir/simulator/GPlusUSBLibEx.so $program_dir/simulator/FWUpd
             /usr/share/scribolante-fw-updater/scenarios/default.scenario; do
   grep -qx "$file" <<<"$simulator_files" || fail "the simulator package does not carry $file"
 done
+# The simulator offers only what it can play: the normal-mode device needs the system's list.
+grep -q '/scenarios/normal-mode\.scenario$' <<<"$simulator_files" &&
+  fail "the simulator package offers the normal-mode scenario, which it cannot play"
 udev_rule=/lib/udev/rules.d/60-scribolante-fw-updater.rules
 grep -qx "$udev_rule" <<<"$updater_files" || fail "the updater package does not carry $udev_rule"
 dev_files=$(package_paths "$dev_deb")
@@ -176,6 +179,31 @@ bogus_output=$(env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb timeout 20 
   status=$?
 [ "$status" -eq 2 ] && [ "$(wc -l <<<"$bogus_output")" -eq 1 ] ||
   fail "--bogus without a display answered $status with: $bogus_output"
+# A start where no window can be opened ends with one line and status 2, never an abort: no
+# display at all, a display whose server is not there, and a refused FILE name (its own line,
+# then that one).
+mkdir -p "$scratch/no-display"
+touch "$scratch/no-display/firmware.bin"
+no_display() {
+  (cd "$scratch/no-display" &&
+    env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u XDG_SESSION_TYPE -u WAYLAND_SOCKET \
+      "$@")
+}
+for start in "1 no_display timeout 20 $launcher" \
+             "1 no_display DISPLAY=:4093 QT_QPA_PLATFORM=xcb timeout 20 $launcher" \
+             "2 no_display timeout 20 $launcher firmware.bin"; do
+  read -r lines command <<<"$start"
+  status=0
+  output=$($command 2>&1) || status=$?
+  [ "$status" -eq 2 ] && [ "$(wc -l <<<"$output")" -eq "$lines" ] &&
+    grep -q -e 'ウィンドウを開けません' -e 'No window can be opened' <<<"$output" ||
+    fail "'${command#no_display }' without a usable display answered $status with: $output"
+done
+# The simulator's launcher lists every option it and the updater take.
+simulator_help=$(timeout 20 "$installed/usr/bin/scribolante-fw-updater-simulator" --help)
+for option in --scenario --record --version --help; do
+  grep -q -- "$option" <<<"$simulator_help" || fail "the simulator's --help does not list $option"
+done
 
 # The installed conformance check accepts the simulated library, with one device listed, and
 # finds nothing to load where the maker's library belongs in the updater-only install.
@@ -197,7 +225,7 @@ FWU_DEMO_TIME_LIMIT=60 "$root/scripts/demo-headless.sh" \
 
 # One whole update from the installed copy through the simulator's launcher, against a quick
 # simulated device; the firmware file sits in another folder than the working folder and is
-# named on the command line.
+# named on the command line, before the launcher's own option.
 run=$scratch/run
 mkdir -p "$run/work" "$run/firmware"
 # A browser's second download of 1.3 beside an older image: the file named is the one written.
@@ -209,7 +237,7 @@ info status 0
 info version 1 0
 SCENARIO
 FWU_DEMO_TIME_LIMIT=120 "$root/scripts/demo-headless.sh" "$installed/usr/bin/scribolante-fw-updater-simulator" \
-  "$run/work" update --scenario "$run/one-device.scenario" "$run/firmware/SC5_Firmware_v1.3 (1).bin"
+  "$run/work" update "$run/firmware/SC5_Firmware_v1.3 (1).bin" --scenario "$run/one-device.scenario"
 grep -q 'the devices are simulated' "$run/work/updater.log" ||
   fail "the simulator's launcher did not say that the devices are simulated"
 grep -qP '\tSC5_Firmware_v1\.3 \(1\)\.bin\t1048576\t.*\tcompleted$' \

@@ -31,6 +31,8 @@ cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 cmake --install "$build_dir" --prefix "$prefix" --component simulator >/dev/null
 
 launcher=$prefix/bin/scribolante-fw-updater-simulator
+# The scenarios are named by their path in the sources: normal-mode needs this build's fake
+# device list and is not among the installed ones.
 export XDG_STATE_HOME=$root/demo/home/state XDG_CONFIG_HOME=$root/demo/home/config
 export XDG_CACHE_HOME=$root/demo/home/cache
 
@@ -55,18 +57,19 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${FWU_DEMO_HEADLESS:-}" ]; then
   prepare "$scenario"
   echo "demo: starting the updater in $demo_dir (scenario: $scenario)"
   cd "$demo_dir"
-  exec "$launcher" --scenario "$scenario"
+  exec "$launcher" --scenario "$scenario_file"
 fi
 
 prepare "$scenario"
-"$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" "$scenario" --scenario "$scenario"
+"$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" "$scenario" --scenario "$scenario_file"
 
 # The plain demo also shows the device in its normal mode, and gathers the screenshots that
 # the README shows into demo/screenshots/.
 if [ "$scenario" = default ]; then
   default_shots=$demo_dir/screenshots
   prepare normal-mode
-  "$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" normal-mode --scenario normal-mode
+  "$root/scripts/demo-headless.sh" "$launcher" "$demo_dir" normal-mode \
+    --scenario "$root/simdevice/scenarios/normal-mode.scenario"
   gathered=$root/demo/screenshots
   mkdir -p "$gathered"
   for name in confirmation main-window-writing about-box update-complete; do

@@ -60,6 +60,14 @@
 <context>
     <name>CommandLine</name>
     <message>
+        <source>ディスプレイがないため、ウィンドウを開けません (DISPLAY も WAYLAND_DISPLAY も設定されていません)。</source>
+        <translation>No window can be opened: there is no display (neither DISPLAY nor WAYLAND_DISPLAY is set).</translation>
+    </message>
+    <message>
+        <source>ディスプレイに接続できないため、ウィンドウを開けません: %1</source>
+        <translation>No window can be opened: the display cannot be reached: %1</translation>
+    </message>
+    <message>
         <source>引数は FILE または FOLDER の1つだけです。</source>
         <translation>Give at most one argument, a FILE or a FOLDER.</translation>
     </message>

@@ -75,6 +75,18 @@ int BlockProgress(std::uint32_t blockNumber, std::uint32_t blockCount) {
   return static_cast<int>(std::min<std::uint64_t>(position, kProgressWriteCap));
 }
 
+// Only whole blocks are written, yet the checksum covers the whole padded image, so a device
+// that checks what it received refuses a file whose size is not a multiple of the block size.
+// The wire stays as it is (a device may carry its expected checksum inside the image); the log
+// says what the device will not get, before the user is asked.
+void NoteBytesNotWritten() {
+  const std::uint64_t written =
+      static_cast<std::uint64_t>(firmwareImage.blockCount) * FW_BLOCK_SIZE;
+  if (firmwareImage.fileLength <= written) return;
+  AppendLogLine(std::to_string(firmwareImage.fileLength - written) +
+                " bytes after the last whole 32 KiB block are not written.");
+}
+
 }  // namespace
 
 bool DeviceRead(C_GPUSBHIDStdAgentEx& agent, std::uint16_t op, std::uint8_t* reply) {
@@ -120,6 +132,7 @@ int QueryDeviceInfo() {
 
   BeginHistoryAttempt(HistoryAttempt{firmwareImage.fileName, firmwareImage.fileLength,
                                      firmwareImage.crc, version});
+  NoteBytesNotWritten();
   if (view.ShowMessageBox(kConfirmUpdateMessage, kConfirmCaption, MB_YESNO) != IDYES) {
     // A question dismissed because the window is closing was not answered.
     EndHistoryAttempt(UpdateClosing() ? kHistoryClosed : kHistoryDeclined);

@@ -81,17 +81,22 @@ TEST(CommandLineTest, ABoxIsShownOnlyWhereQtCanOpenItsPlatform) {
   const ScopedEnvironment noX("DISPLAY", std::nullopt);
   const ScopedEnvironment noWayland("WAYLAND_DISPLAY", std::nullopt);
   const ScopedEnvironment noPlatform("QT_QPA_PLATFORM", std::nullopt);
-  EXPECT_FALSE(CanShowWindows(Parse({})));
+  const ScopedEnvironment noSession("XDG_SESSION_TYPE", std::nullopt);
+  QString reason;
+  EXPECT_FALSE(CanShowWindows(Parse({}), &reason));
+  EXPECT_TRUE(reason.contains(QStringLiteral("DISPLAY も WAYLAND_DISPLAY も"))) << reason.toStdString();
   EXPECT_TRUE(CanShowWindows(Parse({"-platform", "offscreen"})));
-  EXPECT_TRUE(CanShowWindows(Parse({"-display", ":0"})));
+  // A display that is named is tried, not trusted: no X server has this number here.
+  EXPECT_FALSE(CanShowWindows(Parse({"-display", ":4093"}), &reason));
+  EXPECT_TRUE(reason.endsWith(QStringLiteral(": X11 :4093"))) << reason.toStdString();
   {
-    const ScopedEnvironment wayland("QT_QPA_PLATFORM", "wayland;xcb");
+    const ScopedEnvironment x("DISPLAY", ":4093");
     EXPECT_FALSE(CanShowWindows(Parse({})));
-    const ScopedEnvironment x("DISPLAY", ":0");
+    const ScopedEnvironment fallBack("QT_QPA_PLATFORM", "xcb;offscreen");
     EXPECT_TRUE(CanShowWindows(Parse({})));
   }
-  const ScopedEnvironment x("DISPLAY", ":0");
-  EXPECT_FALSE(CanShowWindows(Parse({"-platform", "wayland"})));
+  const ScopedEnvironment wayland("QT_QPA_PLATFORM", "wayland;xcb");
+  EXPECT_FALSE(CanShowWindows(Parse({})));
 }
 
 TEST(CommandLineTest, AFolderIsSearchedAndAFileIsTheOneCandidate) {

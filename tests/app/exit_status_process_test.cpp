@@ -30,6 +30,11 @@ std::vector<std::string> Lines(const std::string& path) {
   return lines;
 }
 
+// The line of a start without any display, for a Japanese-speaking user.
+const QString kNoDisplayLine = QStringLiteral(
+    "scribolante-fw-updater: ディスプレイがないため、ウィンドウを開けません (DISPLAY も "
+    "WAYLAND_DISPLAY も設定されていません)。");
+
 class ExitStatusProcessTest : public ProcessTest {
  protected:
   // Waits for the end; a program that does not end fails the test instead of hanging it.
@@ -105,15 +110,60 @@ TEST_F(ExitStatusProcessTest, ABadCommandLineEndsWithTwoAndOneLineWithoutADispla
     const QString errors = program.ErrorOutput();
     EXPECT_TRUE(errors.startsWith(QStringLiteral("scribolante-fw-updater: ")))
         << errors.toStdString();
-    EXPECT_EQ(errors.count(QLatin1Char('\n')), 1) << errors.toStdString();
     if (arguments.front() == missing || arguments.front() == unnamed) {
       EXPECT_TRUE(errors.contains(QString::fromStdString(arguments.front())));
+    }
+    // The refusal of a badly named file, meant for a box, says why no box came.
+    const QStringList lines = errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), arguments.front() == unnamed ? 2 : 1) << errors.toStdString();
+    if (arguments.front() == unnamed) {
+      EXPECT_EQ(lines[1].toStdString(), kNoDisplayLine.toStdString());
     }
   }
   // Nothing of the program ran: the vendor library was never asked for anything.
   EXPECT_EQ(TraceLines("factory"), 0);
   EXPECT_THAT(before.DifferencesTo(test_support::FolderSnapshot::Take(workFolder().toStdString())),
               ::testing::IsEmpty());
+}
+
+TEST_F(ExitStatusProcessTest, AStartWhereNoWindowCanOpenEndsWithTwoAndOneLineBeforeAnythingElse) {
+  WriteFirmware(2);
+  const std::string trace = rootFolder() + "/calls.trace";
+  const std::string gone = rootFolder() + "/wayland-gone";
+  const std::vector<std::string> unset{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                       "XDG_SESSION_TYPE", "WAYLAND_SOCKET"};
+  struct Case {
+    std::map<std::string, std::string> environment;
+    QString line;
+  };
+  const std::vector<Case> cases{
+      // ssh without X forwarding
+      {{}, kNoDisplayLine},
+      // a DISPLAY whose server has gone; English for an English-speaking user
+      {{{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":4093"}, {"LC_ALL", "en_US.UTF-8"}},
+       QStringLiteral("scribolante-fw-updater: No window can be opened: the display cannot be "
+                      "reached: X11 :4093")},
+      // a Wayland session whose compositor is not there, and no X display to fall back to
+      {{{"WAYLAND_DISPLAY", gone}},
+       QStringLiteral("scribolante-fw-updater: ディスプレイに接続できないため、ウィンドウを開けません: "
+                      "Wayland ") +
+           QString::fromStdString(gone)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line.toStdString());
+    std::vector<std::string> removed;
+    for (const std::string& name : unset) {
+      if (!c.environment.contains(name)) removed.push_back(name);
+    }
+    SpawnedProgram& program = Start(c.environment, {"--record", trace}, removed);
+    ExpectEndsWith(program, 2);
+    EXPECT_EQ(program.ErrorOutput().toStdString(), (c.line + QLatin1Char('\n')).toStdString());
+  }
+  // No vendor call, no history, and no trace was begun (an earlier one would have been
+  // replaced).
+  EXPECT_EQ(TraceLines("factory"), 0);
+  EXPECT_FALSE(fs::exists(historyFile()));
+  EXPECT_FALSE(fs::exists(trace));
 }
 
 TEST_F(ExitStatusProcessTest, AFileWhoseNameHoldsNoVersionIsRefusedInABoxWhereWindowsCanShow) {

@@ -244,7 +244,7 @@ TEST_F(WholeUpdate, AHistoryThatCannotBeWrittenChangesNothing) {
   EXPECT_FALSE(HistoryAttemptOpen());
 }
 
-TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksum) {
+TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksumAndTheLogSaysSo) {
   ScopedConnectionServices services(m_list, m_opener);
   const std::vector<std::uint8_t> file = FirmwareBytes(33 * FW_BLOCK_SIZE + 5000);
   m_folder.WriteFile(kFirmwareName, file);
@@ -252,6 +252,26 @@ TEST_F(WholeUpdate, TheTailAfterTheLastWholeBlockCountsOnlyInTheChecksum) {
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
   EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCompleteText}));
   ExpectCompletePass(m_scenario->Transfers(), file);
+  // Said before the question, where the user can still decline.
+  const std::vector<std::string> log = m_view.LogTexts();
+  const auto connected = std::find(log.begin(), log.end(), "USB Connected.");
+  ASSERT_NE(connected, log.end());
+  ASSERT_NE(connected + 1, log.end());
+  EXPECT_EQ(*(connected + 1), "5000 bytes after the last whole 32 KiB block are not written.");
+}
+
+TEST_F(WholeUpdate, ADeviceThatChecksWhatItGotRefusesAFileOfPartBlocksAndTheLogSaysWhy) {
+  ScopedConnectionServices services(m_list, m_opener);
+  m_folder.WriteFile(kFirmwareName, FirmwareBytes(40000));
+  m_view.QueueAnswers({IDYES});
+  Start("");
+  const auto refused = [this] { return BoxTexts(m_view).size() >= 2; };
+  EXPECT_EQ(Run(Bounded(refused)), RunEnd::UntilMet);
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kUpdateFailedText}));
+  const std::vector<std::string> log = m_view.LogTexts();
+  EXPECT_NE(std::find(log.begin(), log.end(),
+                      "7232 bytes after the last whole 32 KiB block are not written."),
+            log.end());
 }
 
 TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
