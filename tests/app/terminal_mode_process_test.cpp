@@ -11,6 +11,7 @@
 #include <QString>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -76,8 +77,14 @@ class TerminalModeProcessTest : public ProcessTest {
 
 TEST_F(TerminalModeProcessTest, YesCompletesWithoutADisplayAndTheJsonTellsEveryStep) {
   WriteFirmware(3);
-  SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json"});
+  const std::string trace = rootFolder() + "/terminal.jsonl";
+  SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json", "--record", trace});
   ExpectEndsWith(program, 0);
+  // --record works here as in the window: the trace starts once the guard is held.
+  std::ifstream traceStream(trace);
+  const std::string traceText{std::istreambuf_iterator<char>(traceStream), {}};
+  EXPECT_NE(traceText.find("\"libraryLoaded\":true"), std::string::npos) << traceText.substr(0, 400);
+  EXPECT_NE(traceText.find("Transfer"), std::string::npos);
   // The device got every block and confirmed the image.
   EXPECT_EQ(TraceLines("command=f601"), 3);
   EXPECT_EQ(TraceLines("command=f603"), 1);
