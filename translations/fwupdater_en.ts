@@ -143,7 +143,8 @@ USB で接続された SCRIBOLANTE X のファームウェアを書き換えま�
   0  本体が新しいファームウェアのチェックサムを確認した
   1  このプログラムがすでに起動している
   2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の
-     異常、メモリ不足、完了前にウィンドウを閉じた・終了シグナルを受けた、
+     異常、メモリ不足、ウィンドウを開けるディスプレイがない (--cli なし)、
+     完了前にウィンドウを閉じた・終了シグナルを受けた、
      または正しくないコマンドライン: 存在しない・読み込めないパス、名前が条件に
      合わない FILE、2つ目のパスや空のパス、知らないオプション
 
@@ -186,10 +187,10 @@ Exit status:
   0  the device confirmed the checksum of the new firmware
   1  another copy of the program is running
   2  ended without an update: declined, two or more devices, a library or device
-     failure, out of memory, the window closed or a termination signal before
-     completion; or a bad command line: a path that does not exist or cannot
-     be read, a FILE whose name does not qualify, a second or empty path, or an
-     unknown option
+     failure, out of memory, no display to open the window on (without --cli),
+     the window closed or a termination signal before completion; or a bad
+     command line: a path that does not exist or cannot be read, a FILE whose
+     name does not qualify, a second or empty path, or an unknown option
 
 Each attempt that reaches the confirmation is noted in
 $XDG_STATE_HOME/scribolante-fw-updater/history.log
