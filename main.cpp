@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
   SetDesktopSession(&desktopSession);
   CFWUpdaterApp application;
   // A request to end must end the program even when the UI thread is stuck in a vendor call.
-  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), &EndProgramNow);
+  terminationSignals.EndProcessIfStuck(std::chrono::seconds(10), &EndProgramNow, kExitNoUpdate);
   QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested,
                    &application, &CFWUpdaterApp::OnTerminationRequested);
   const int status = application.Run();

@@ -16,7 +16,7 @@
 #include "app/ui_language.h"
 #include "platform/display_probe.h"
 #include "platform/version_stamp.h"
-#include "update/update_outcome.h"
+#include "update/program_ending.h"
 #include "update/update_view.h"
 #include "usb/call_recorder.h"
 
@@ -300,10 +300,10 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
   switch (line.action) {
     case CommandLine::Action::Help:
       Print(stdout, HelpText());
-      return 0;  // asked for and given
+      return kExitRequestAnswered;
     case CommandLine::Action::Version:
       Print(stdout, VersionText());
-      return 0;
+      return kExitRequestAnswered;
     case CommandLine::Action::Error:
       Print(stderr, QStringLiteral("%1: %2 (--help)\n").arg(Name(), line.error));
       return kExitNoUpdate;

@@ -22,7 +22,6 @@
 #include "platform/url_opener.h"
 #include "update/connection_checks.h"
 #include "update/program_ending.h"
-#include "update/update_outcome.h"
 #include "update/update_view.h"
 #include "update/view/fw_updater_view.h"
 
@@ -105,7 +104,7 @@ int CFWUpdaterApp::Run() {
   if (InitInstance()) {
     QApplication::exec();
   } else if (m_refusedByGuard) {
-    return kExitAnotherCopy;
+    return EndStartRefusedByGuard();
   }
   // However the window went (the sequence's end, the close box, Exit, a signal), only a
   // confirmed update ends with success.

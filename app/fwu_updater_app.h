@@ -9,7 +9,7 @@
 
 #include "platform/connect_guard.h"
 #include "update/message_text.h"
-#include "update/program_ending.h"  // g_hConnectGuard, the multiple-start message
+#include "update/program_ending.h"  // g_hConnectGuard, the multiple-start message, the ending
 
 class QMenu;
 class CFWUpdaterDoc;
@@ -40,7 +40,7 @@ class CFWUpdaterApp : public QObject {
 
   // InitInstance and then the event loop; the process's exit status: kExitUpdateCompleted
   // only when the device confirmed the update, kExitAnotherCopy when another copy holds the
-  // guard, kExitNoUpdate otherwise (update/update_outcome.h). The end is EndProgram's, once the
+  // guard, kExitNoUpdate otherwise (update/program_ending.h). The end is EndProgram's, once the
   // view has stopped its worker.
   int Run();
 

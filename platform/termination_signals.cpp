@@ -39,7 +39,8 @@ constexpr char kDeadlineStart = 'T';
 // The deadline's thread: waits for the fromSignal-th termination signal, then for delay, and
 // ends the process, unless destruction closes the pipe's write end first (the read then sees
 // its end).
-void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)(), int fromSignal) {
+void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)(), int fallbackStatus,
+                 int fromSignal) {
   char byte = 0;
   for (int received = 0; received < fromSignal;) {
     const ssize_t count = ::read(readEnd, &byte, 1);
@@ -61,7 +62,7 @@ void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)(), 
     // Further signals change nothing: the deadline counts from the first.
   }
   if (endProcess != nullptr) endProcess();
-  ::_exit(kDeadlineFallbackStatus);
+  ::_exit(fallbackStatus);
 }
 
 void OnTerminationSignal(int signalNumber) {
@@ -122,7 +123,7 @@ TerminationSignals::~TerminationSignals() {
 }
 
 void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)(),
-                                           int fromSignal) {
+                                           int fallbackStatus, int fromSignal) {
   if (!m_installed || m_deadline.joinable() || delay.count() <= 0) return;
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -142,7 +143,8 @@ void TerminationSignals::EndProcessIfStuck(std::chrono::seconds delay, void (*en
   for (const int signalNumber : kTerminationSignals) sigaddset(&terminationSet, signalNumber);
   pthread_sigmask(SIG_BLOCK, &terminationSet, &previousMask);
   try {
-    m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess, std::max(fromSignal, 1));
+    m_deadline = std::thread(&RunDeadline, ends[0], delay, endProcess, fallbackStatus,
+                             std::max(fromSignal, 1));
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   } catch (const std::exception&) {
     pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);

@@ -15,10 +15,6 @@ namespace platform {
 // The signals taken over: SIGTERM, SIGINT, SIGHUP.
 inline constexpr std::array<int, 3> kTerminationSignals = {SIGTERM, SIGINT, SIGHUP};
 
-// The status of a process ended by the deadline without an ending of its own: the program's
-// status for an end without an update, never success.
-inline constexpr int kDeadlineFallbackStatus = 2;
-
 // Created on the UI thread, which must run an event loop for terminationRequested to arrive;
 // at most one instance per process at a time (a second one installs nothing).
 //
@@ -51,10 +47,11 @@ class TerminationSignals : public QObject {
   // own alarm() can neither fire nor cancel it. When the delay has passed, that thread calls
   // endProcess, which must end the process and may find any other thread holding any lock
   // (only async-signal-safe calls); should it return, or be null, the process ends with
-  // kDeadlineFallbackStatus. With fromSignal above 1 the delay counts from that termination
-  // signal instead (a receiver that only warns at the first, as the terminal does mid-write).
-  // Call at most once, while installed; destruction disarms it.
-  void EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)(), int fromSignal = 1);
+  // fallbackStatus (the program's status for an end without an update). With fromSignal above 1 the
+  // delay counts from that termination signal instead (a receiver that only warns at the first, as
+  // the terminal does mid-write). Call at most once, while installed; destruction disarms it.
+  void EndProcessIfStuck(std::chrono::seconds delay, void (*endProcess)(), int fallbackStatus,
+                         int fromSignal = 1);
 
  signals:
   // A termination signal arrived; signalNumber is SIGTERM, SIGINT or SIGHUP.

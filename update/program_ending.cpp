@@ -1,17 +1,23 @@
 // The one ending of the program, in its orderly form and in the form that ends the process at
-// once.
+// once, with the guard it releases and the outcome it reports.
 #include "update/program_ending.h"
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "update/desktop_activity.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
 
 platform::ConnectGuardHandle g_hConnectGuard = platform::kNoConnectGuard;
+
+namespace {
+// Set once the device has confirmed the whole image; one lock-free flag, so that any thread,
+// and a path that ends the process at once, can read it.
+std::atomic<bool> updateCompleted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+}  // namespace
 
 platform::ConnectGuardStatus TakeConnectGuard(const std::string& guardName) {
   const platform::ConnectGuardResult guard = platform::CreateConnectGuard(guardName);
@@ -24,13 +30,31 @@ platform::ConnectGuardStatus TakeConnectGuard(const std::string& guardName) {
   return guard.status;
 }
 
-void EndOpenAttemptAsClosed() {
-  EndHistoryAttempt(kHistoryClosed);
+int EndStartRefusedByGuard() {
+  return kExitAnotherCopy;
+}
+
+void NoteAttemptOutcome(std::string_view outcome) {
+  // A failure's message is a sentence of its own, never the word for completion.
+  if (outcome == kHistoryCompleted) updateCompleted.store(true, std::memory_order_release);
+  EndHistoryAttempt(outcome);
+}
+
+bool UpdateCompleted() {
+  return updateCompleted.load(std::memory_order_acquire);
+}
+
+void ResetUpdateOutcome() {
+  updateCompleted.store(false, std::memory_order_release);
+}
+
+int UpdateExitStatus() {
+  return UpdateCompleted() ? kExitUpdateCompleted : kExitNoUpdate;
 }
 
 int EndProgram() {
   NoteWritingStopped();
-  EndOpenAttemptAsClosed();
+  NoteAttemptOutcome(kHistoryClosed);
   // A released guard is forgotten at once, so no later release can close a descriptor number
   // reused since.
   platform::ReleaseConnectGuard(g_hConnectGuard);
@@ -39,7 +63,7 @@ int EndProgram() {
 }
 
 void EndProgramNow() noexcept {
-  WriteOpenAttemptAsClosed();
-  // UpdateExitStatus is one lock-free load: kExitNoUpdate unless the update was confirmed.
+  EndHistoryAttemptNow();
+  // UpdateExitStatus is one lock-free load.
   ::_exit(UpdateExitStatus());
 }

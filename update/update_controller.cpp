@@ -9,8 +9,6 @@
 #include "update/desktop_activity.h"
 #include "update/firmware_image.h"
 #include "update/program_ending.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
 #include "update/update_protocol.h"
 #include "update/update_state.h"
 #include "update/update_view.h"
@@ -180,7 +178,7 @@ void UpdateController::EndApplication() {
 int UpdateController::PostBlockWrite() {
   if (!m_worker || !m_worker->PostWriteBlocks()) {
     NoteWritingStopped();
-    EndHistoryAttempt(kWorkerThreadLostMessage);
+    NoteAttemptOutcome(kWorkerThreadLostMessage);
     m_view.ShowMessageBox(kWorkerThreadLostMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
@@ -214,7 +212,7 @@ bool UpdateController::ShutdownWithin(std::chrono::milliseconds limit) {
   NoteWritingStopped();
   // With the worker joined, nothing else can end an attempt still open; a worker left stuck
   // is followed by the process's own end (EndProgramNow), which writes it.
-  if (stopped) EndOpenAttemptAsClosed();
+  if (stopped) NoteAttemptOutcome(kHistoryClosed);
   return stopped;
 }
 

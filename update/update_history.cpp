@@ -36,7 +36,7 @@ bool failureReported = false;               // guarded by historyMutex
 
 // The open attempt as the ending finds it. BeginHistoryAttempt fills the buffers while the state
 // is kPreparing and publishes them with kReady; the first ending moves kReady on (the ordinary
-// one to kNothing, WriteOpenAttemptAsClosed to kWriting while it reads them), so an attempt
+// one to kNothing, EndHistoryAttemptNow to kWriting while it reads them), so an attempt
 // ends exactly once.
 enum PreparedState : int { kNothing, kPreparing, kReady, kWriting };
 std::atomic<int> preparedState{kNothing};
@@ -250,7 +250,7 @@ std::string Append(const std::string& path, const std::string& line) {
   return failure;
 }
 
-// The line WriteOpenAttemptAsClosed writes, made ready while the state is kPreparing.
+// The line EndHistoryAttemptNow writes, made ready while the state is kPreparing.
 void Prepare(const HistoryAttempt& attempt, const std::string& path, std::time_t now) {
   preparedLength = 0;
   tzset();
@@ -305,7 +305,7 @@ void EndHistoryAttempt(std::string_view outcome) {
   }
 }
 
-void WriteOpenAttemptAsClosed() noexcept {
+void EndHistoryAttemptNow() noexcept {
   int ready = kReady;
   if (!preparedState.compare_exchange_strong(ready, kWriting, std::memory_order_acq_rel)) return;
   const int savedErrno = errno;

@@ -40,22 +40,24 @@ struct HistoryAttempt {
 
 // Phase 3, UI thread, just before the confirmation question: opens the attempt that the next
 // EndHistoryAttempt ends (an attempt still open is replaced). Prepares its line with the
-// outcome "closed" for WriteOpenAttemptAsClosed, and creates the history's folders.
+// outcome "closed" for EndHistoryAttemptNow, and creates the history's folders.
 void BeginHistoryAttempt(const HistoryAttempt& attempt);
 
 // Ends the open attempt with its outcome (one of the constants above, or the failure's
-// message) and appends its line. Nothing when no attempt is open, so only the first ending of
-// an attempt counts. Any thread; the sequence's hand-overs keep the calls apart, a lock keeps
-// them safe.
+// message) and appends its line. The program notes outcomes through NoteAttemptOutcome
+// (update/program_ending.h), which calls this. Nothing when no attempt is open, so only the first
+// ending of an attempt counts. Any thread; the sequence's hand-overs keep the calls apart, a lock
+// keeps them safe.
 void EndHistoryAttempt(std::string_view outcome);
 
-// The ending of a process that cannot run ordinary code any more (a thread stuck in the vendor
-// library, a deadline after a termination signal): writes the open attempt's line prepared by
+// EndHistoryAttempt with the outcome "closed", for the ending of a process that cannot run
+// ordinary code any more (EndProgramNow: a thread stuck in the vendor library, a deadline after
+// a termination signal): writes the open attempt's line prepared by
 // BeginHistoryAttempt, with the outcome "closed" and the time of now in the UTC offset that was
 // in force when the attempt began. Only system calls that are async-signal-safe: no allocation,
 // no lock another thread could hold (the file's lock is waited for a second at most). Nothing
 // when no attempt is open or another ending has taken it. Any thread, also a signal handler.
-void WriteOpenAttemptAsClosed() noexcept;
+void EndHistoryAttemptNow() noexcept;
 
 // True while an attempt is open. For tests.
 bool HistoryAttemptOpen();

@@ -12,13 +12,12 @@
 #include "update/desktop_activity.h"
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
+#include "update/program_ending.h"
 #include "update/update_controller.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
 #include "update/update_state.h"
-#include "usb/vendor_call_values.h"
 #include "update/update_view.h"
 #include "usb/hid_std_agent.h"
+#include "usb/vendor_call_values.h"
 
 TransferCursor transferCursor;
 
@@ -54,7 +53,7 @@ using Buffer = std::unique_ptr<std::uint8_t[]>;
 // A failure after the confirmation: it ends the attempt in the history, then is shown.
 void ShowAttemptFailure(UpdateView& view, const char* message) {
   NoteWritingStopped();
-  EndHistoryAttempt(message);
+  NoteAttemptOutcome(message);
   view.ShowMessageBox(message, nullptr, MB_OK);
 }
 
@@ -135,7 +134,7 @@ int QueryDeviceInfo() {
   NoteBytesNotWritten();
   if (view.ShowMessageBox(kConfirmUpdateMessage, kConfirmCaption, MB_YESNO) != IDYES) {
     // A question dismissed because the window is closing was not answered.
-    EndHistoryAttempt(UpdateClosing() ? kHistoryClosed : kHistoryDeclined);
+    NoteAttemptOutcome(UpdateClosing() ? kHistoryClosed : kHistoryDeclined);
     view.ShowMessageBox(kUpdateCancelledMessage, nullptr, MB_OK);
     return kPhaseEnd;
   }
@@ -217,8 +216,7 @@ int ConfirmImageChecksum() {
   }
   // The device has confirmed the whole image: from here on the update has happened, whatever
   // becomes of the window.
-  NoteUpdateCompleted();
-  EndHistoryAttempt(kHistoryCompleted);
+  NoteAttemptOutcome(kHistoryCompleted);
   view.SetProgressPosition(kProgressMaximum);
   NoteWritingProgress(kProgressMaximum);
   NoteWritingStopped();

@@ -152,7 +152,7 @@ TEST_F(HistoryFileTest, TheEndingWithoutOrdinaryCodeWritesThePreparedLineOnce) {
   const ScopedVariable zone("TZ", "EST+5");
   const std::time_t before = std::time(nullptr);
   BeginHistoryAttempt(m_attempt);
-  WriteOpenAttemptAsClosed();
+  EndHistoryAttemptNow();
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(HistoryAttemptOpen());
   EndHistoryAttempt("completed");

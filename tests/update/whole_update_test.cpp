@@ -23,8 +23,7 @@
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
 #include "update/update_controller.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
+#include "update/program_ending.h"
 #include "update/update_state.h"
 #include "usb/library_loader.h"
 

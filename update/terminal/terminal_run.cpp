@@ -10,8 +10,6 @@
 #include "platform/message_box.h"
 #include "platform/termination_signals.h"
 #include "update/program_ending.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
 #include "update/view/translated_message_text.h"
 
 namespace {
@@ -57,15 +55,16 @@ int RunUpdateInTerminal(const TerminalOptions& options) {
   if (TakeConnectGuard(platform::ConnectGuardNameFromEnvironment()) ==
       platform::ConnectGuardStatus::kHeldElsewhere) {
     report.Message(TranslatedMessageText(kMultipleStartMessage));
-    report.End(kTerminalOutcomeFailed, kExitAnotherCopy);
-    return kExitAnotherCopy;
+    const int status = EndStartRefusedByGuard();
+    report.End(kTerminalOutcomeFailed, status);
+    return status;
   }
   if (options.guardTaken) options.guardTaken();
   const OwnerlessBoxesInTerminal ownerlessBoxes(report);
   platform::TerminationSignals terminationSignals;
   TerminalView view(options, report);
   // The first signal mid-write only warns; the deadline counts from the one that ends the run.
-  terminationSignals.EndProcessIfStuck(kStuckEndDelay, &EndProgramNow, 2);
+  terminationSignals.EndProcessIfStuck(kStuckEndDelay, &EndProgramNow, kExitNoUpdate, 2);
   QObject::connect(&terminationSignals, &platform::TerminationSignals::terminationRequested, &view,
                    [&view] { view.OnTerminationRequested(); });
   view.OnCreate();

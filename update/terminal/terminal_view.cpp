@@ -13,8 +13,7 @@
 #include <optional>
 
 #include "update/firmware_image.h"
-#include "update/update_history.h"
-#include "update/update_outcome.h"
+#include "update/program_ending.h"
 #include "update/update_state.h"
 #include "update/view/translated_message_text.h"
 
