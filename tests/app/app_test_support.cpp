@@ -1,15 +1,19 @@
-// Event-loop waits, unique guard names, scoped environment and the box watcher.
+// Event-loop waits, unique guard names, the start of one whole update and the box watcher.
 #include "app_test_support.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+
+#include "update/firmware_image.h"
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
   QElapsedTimer elapsed;
@@ -27,22 +31,22 @@ std::string UniqueGuardName() {
   return "fwu-app-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
 }
 
-ScopedEnvironment::ScopedEnvironment(const char* name, std::optional<std::string> value)
-    : m_name(name) {
-  if (const char* previous = std::getenv(name)) m_previous = previous;
-  if (value) {
-    ::setenv(name, value->c_str(), 1);
-  } else {
-    ::unsetenv(name);
-  }
+OneGoodDeviceStart::OneGoodDeviceStart() {
+  if (!m_folder.isValid()) ADD_FAILURE() << "no temporary folder for the firmware";
+  QFile firmware(m_folder.filePath(QStringLiteral("SC5_Firmware_v1.3.bin")));
+  if (!firmware.open(QIODevice::WriteOnly)) ADD_FAILURE() << "cannot write the firmware file";
+  firmware.write(QByteArray(65536, '\x5A'));
+  firmware.close();
+  SetFirmwareSource({m_folder.path().toStdString(), ""});
+  QFile scenario(m_folder.filePath(QStringLiteral("device.scenario")));
+  if (!scenario.open(QIODevice::WriteOnly)) ADD_FAILURE() << "cannot write the scenario";
+  scenario.write("list 1 SCRIBOLANTE-X-1\n");
+  scenario.close();
+  m_device.emplace("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
 }
 
-ScopedEnvironment::~ScopedEnvironment() {
-  if (m_previous) {
-    ::setenv(m_name.c_str(), m_previous->c_str(), 1);
-  } else {
-    ::unsetenv(m_name.c_str());
-  }
+OneGoodDeviceStart::~OneGoodDeviceStart() {
+  SetFirmwareSource({});
 }
 
 BoxWatcher::BoxWatcher(Handler handler) : m_handler(std::move(handler)) {

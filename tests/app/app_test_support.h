@@ -1,5 +1,5 @@
 // Helpers for the application shell's tests: event-loop waits, a guard name of their own,
-// scoped environment variables, and a watcher that answers the update sequence's boxes.
+// the start of one whole update, and a watcher that answers the update sequence's boxes.
 #pragma once
 
 #include <QMessageBox>
@@ -7,11 +7,14 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "scoped_environment.h"
 
 // Runs the event loop until condition holds; false if it has not after timeoutMs (a guard
 // against hanging, never a measure of speed).
@@ -20,16 +23,21 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
 // A connection-guard name used by no other test, program or parallel run.
 std::string UniqueGuardName();
 
-// Sets (or, with nullopt, removes) an environment variable for its lifetime. Only while no
-// other thread of the test runs.
-class ScopedEnvironment {
+using test_support::ScopedEnvironment;
+
+// What a start needs for one whole update, for as long as it lives: a firmware file
+// (SC5_Firmware_v1.3.bin, 64 KiB) in a temporary folder that is the firmware source, and the
+// simulated library playing one good device. The destructor takes the source back.
+class OneGoodDeviceStart {
  public:
-  ScopedEnvironment(const char* name, std::optional<std::string> value);
-  ~ScopedEnvironment();
+  OneGoodDeviceStart();
+  ~OneGoodDeviceStart();
+  OneGoodDeviceStart(const OneGoodDeviceStart&) = delete;
+  OneGoodDeviceStart& operator=(const OneGoodDeviceStart&) = delete;
 
  private:
-  std::string m_name;
-  std::optional<std::string> m_previous;
+  QTemporaryDir m_folder;
+  std::optional<ScopedEnvironment> m_device;
 };
 
 // What a message box showed.

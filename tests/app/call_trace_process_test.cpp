@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app_test_support.h"
+#include "file_contents.h"
 #include "platform/sha256.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
@@ -25,22 +26,16 @@ namespace {
 // A whole update of two blocks, in a sanitizer build too.
 constexpr int kTraceRunTimeoutMs = 90000;
 
-std::string BytesOfFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
+using test_support::FileBytes;
 
 // The call records of a trace without their times, which differ from run to run.
 std::vector<std::string> RecordedCalls(const std::string& path) {
-  std::ifstream trace(path);
-  std::vector<std::string> calls;
-  std::string line;
-  std::getline(trace, line);  // the header
-  while (std::getline(trace, line)) {
+  std::vector<std::string> calls = test_support::FileLines(path);
+  if (!calls.empty()) calls.erase(calls.begin());  // the header
+  for (std::string& line : calls) {
     const std::size_t ms = line.find(",\"ms\":");
     const std::size_t end = line.find_first_of(",}", ms + 1);
     if (ms != std::string::npos && end != std::string::npos) line.erase(ms, end - ms);
-    calls.push_back(line);
   }
   return calls;
 }
@@ -87,7 +82,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   EXPECT_NE(header.find("\"libraryLoaded\":true"), std::string::npos) << header;
 
   // The first block went out as its CRC-16 and SHA-256, never as its bytes.
-  const std::string image = BytesOfFile(firmwarePath());
+  const std::string image = FileBytes(firmwarePath());
   std::size_t firstWrite = 0;
   while (firstWrite < calls.size() &&
          calls[firstWrite].find("\"direction\":1") == std::string::npos) {
@@ -95,7 +90,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   }
   ASSERT_LT(firstWrite, calls.size());
   EXPECT_EQ(RecordField(calls[firstWrite], "sha256"), platform::Sha256Hex(image.data(), 32768));
-  EXPECT_LT(BytesOfFile(recorded).size(), image.size());
+  EXPECT_LT(FileBytes(recorded).size(), image.size());
 
   // Replayed (the trace named relative to its scenario), and recorded once more on the way.
   std::ofstream(rootFolder() + "/replay.scenario") << "replay recorded.jsonl\n";
@@ -124,7 +119,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
 
 TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
   WriteFirmware(2);
-  const std::string image = BytesOfFile(firmwarePath());
+  const std::string image = FileBytes(firmwarePath());
   // A name the firmware search would take, a file that is not a trace, a device, and a FIFO
   // held open by a reader that never reads (as `--record /dev/stdout | head` once head is done).
   const std::string notes = rootFolder() + "/notes.txt";
@@ -144,8 +139,8 @@ TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
   char byte = 0;
   EXPECT_EQ(::read(reader, &byte, 1), 0) << "nothing went into the pipe";
   ::close(reader);
-  EXPECT_EQ(BytesOfFile(firmwarePath()), image);
-  EXPECT_EQ(BytesOfFile(notes), "not a trace\n");
+  EXPECT_EQ(FileBytes(firmwarePath()), image);
+  EXPECT_EQ(FileBytes(notes), "not a trace\n");
 }
 
 TEST_F(CallTraceProcessTest, ASecondCopyLeavesTheRunningCopysTraceAlone) {
@@ -154,18 +149,18 @@ TEST_F(CallTraceProcessTest, ASecondCopyLeavesTheRunningCopysTraceAlone) {
   SpawnedProgram& first = Start({}, {"--record", trace});
   ASSERT_TRUE(first.WaitForOutput(kConfirmationBox, kTraceRunTimeoutMs))
       << first.ErrorOutput().toStdString();
-  const std::string before = BytesOfFile(trace);
+  const std::string before = FileBytes(trace);
   ASSERT_EQ(before.rfind("{\"format\":\"scribolante-fw-updater-trace\"", 0), 0u);
 
   SpawnedProgram& second = Start({{"FWU_AUTO_ANSWER_BOXES", "1"}}, {"--record", trace});
   ASSERT_TRUE(second.WaitForEnd(kHangTimeoutMs));
   EXPECT_EQ(second.ExitCode(), 1) << second.ErrorOutput().toStdString();
-  EXPECT_EQ(BytesOfFile(trace), before) << "neither emptied nor written by the second copy";
+  EXPECT_EQ(FileBytes(trace), before) << "neither emptied nor written by the second copy";
 
   first.Signal(SIGTERM);
   ASSERT_TRUE(first.WaitForEnd(kHangTimeoutMs));
   ExpectNoSanitizerReport(first.ErrorOutput().toStdString());
-  const std::string after = BytesOfFile(trace);
+  const std::string after = FileBytes(trace);
   EXPECT_EQ(after.rfind(before, 0), 0u) << "the first copy went on where it was";
   EXPECT_EQ(after.find('\0'), std::string::npos);
 }

@@ -11,13 +11,13 @@
 #include <QString>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <initializer_list>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "app_test_support.h"
+#include "file_contents.h"
 #include "folder_snapshot.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
@@ -84,9 +84,7 @@ class CloseAtEveryPhaseTest : public ProcessTest {
 
   // The history holds one line, of an attempt that ended so.
   bool HistoryEndsWith(const std::string& outcome) const {
-    std::ifstream stream(historyFile());
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    const std::vector<std::string> lines = test_support::FileLines(historyFile());
     EXPECT_EQ(lines.size(), 1u);
     return lines.size() == 1 && lines[0].ends_with(outcome);
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app_test_support.h"
+#include "file_contents.h"
 #include "folder_snapshot.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
@@ -23,12 +24,7 @@ namespace fs = std::filesystem;
 // A whole update of a few blocks, in a sanitizer build too.
 constexpr int kRunTimeoutMs = 90000;
 
-std::vector<std::string> Lines(const std::string& path) {
-  std::ifstream stream(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
+using test_support::FileLines;
 
 // The line of a start without any display, for a Japanese-speaking user.
 const QString kNoDisplayLine = QStringLiteral(
@@ -72,7 +68,7 @@ TEST_F(ExitStatusProcessTest, ACompletedUpdateOfAFileNamedOnTheCommandLineEndsWi
   EXPECT_THAT(firmwareBefore.DifferencesTo(test_support::FolderSnapshot::Take(folder)),
               ::testing::IsEmpty());
   EXPECT_TRUE(QDir(workFolder()).isEmpty());
-  const auto history = Lines(historyFile());
+  const auto history = FileLines(historyFile());
   ASSERT_EQ(history.size(), 1u);
   EXPECT_NE(history[0].find("\tSC5_Firmware_v1.3 (1).bin\t65536\t"), std::string::npos)
       << history[0];
@@ -89,7 +85,8 @@ TEST_F(ExitStatusProcessTest, TwoDevicesEndWithTwoAndAFolderArgumentIsSearched) 
   // The file was found in the named folder (the working folder is empty) before the devices
   // were counted.
   EXPECT_FALSE(errors.contains(QStringLiteral("バイナリファイルが見つかりませんでした。")));
-  EXPECT_TRUE(errors.contains(QStringLiteral("[message box] SCRIBOLANTE X が2台以上接続されています。")))
+  EXPECT_TRUE(
+      errors.contains(QStringLiteral("[message box] SCRIBOLANTE X が2台以上接続されています。")))
       << errors.toStdString();
   EXPECT_FALSE(fs::exists(historyFile())) << "no question was asked";
 }
@@ -145,8 +142,9 @@ TEST_F(ExitStatusProcessTest, AStartWhereNoWindowCanOpenEndsWithTwoAndOneLineBef
                       "reached: X11 :4093")},
       // a Wayland session whose compositor is not there, and no X display to fall back to
       {{{"WAYLAND_DISPLAY", gone}},
-       QStringLiteral("scribolante-fw-updater: ディスプレイに接続できないため、ウィンドウを開けません: "
-                      "Wayland ") +
+       QStringLiteral(
+           "scribolante-fw-updater: ディスプレイに接続できないため、ウィンドウを開けません: "
+           "Wayland ") +
            QString::fromStdString(gone)},
   };
   for (const Case& c : cases) {
@@ -192,7 +190,8 @@ TEST_F(ExitStatusProcessTest, HelpAndVersionNeedNoDisplayAndLeaveTheDeviceAlone)
   SpawnedProgram& help = Start({{"LC_ALL", "en_US.UTF-8"}}, {"--help"}, noDisplay);
   ExpectEndsWith(help, 0);
   const QString text = help.StandardOutput();
-  EXPECT_TRUE(text.startsWith(QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]")))
+  EXPECT_TRUE(text.startsWith(
+      QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]")))
       << text.toStdString();
   EXPECT_TRUE(text.contains(QStringLiteral("Exit status:")));
   EXPECT_EQ(TraceLines("factory"), 0);

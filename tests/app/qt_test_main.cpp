@@ -20,6 +20,10 @@ extern "C" const char* __tsan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  // The build lists the cases to register them with ctest, in its own environment: a listing
+  // runs no case, so it makes no folder and starts no application.
+  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
   if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   char folderTemplate[] = "/tmp/fwu-app-tests-XXXXXX";
   const char* folder = ::mkdtemp(folderTemplate);
@@ -36,7 +40,6 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     QApplication application(argc, argv);
-    testing::InitGoogleTest(&argc, argv);
     result = RUN_ALL_TESTS();
   }
   QDir(QString::fromUtf8(folder)).removeRecursively();

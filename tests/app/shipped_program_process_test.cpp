@@ -13,6 +13,7 @@
 #include <string>
 
 #include "app_test_support.h"
+#include "file_contents.h"
 #include "platform/connect_guard.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
@@ -55,10 +56,7 @@ bool ProcessHoldsAbstractName(pid_t pid, const std::string& name) {
   return held;
 }
 
-std::string FileBytes(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-}
+using test_support::FileBytes;
 
 class ShippedProgramTest : public ProcessTest {};
 

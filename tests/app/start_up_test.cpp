@@ -6,9 +6,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
-#include <QFile>
 #include <QGuiApplication>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 
@@ -17,7 +15,6 @@
 #include "app/main_frame.h"
 #include "app_test_support.h"
 #include "platform/connect_guard.h"
-#include "update/firmware_image.h"
 #include "update/view/fw_updater_view.h"
 
 namespace {
@@ -116,18 +113,7 @@ TEST_F(StartUpTest, RefusalAnswersByItselfInUnattendedRuns) {
 // default), the firmware taken from a folder as a FOLDER argument sets it: the user declines
 // (2), then in a new start accepts and the device confirms (0).
 TEST_F(StartUpTest, RunAnswersTwoWhenDeclinedAndZeroOnlyAfterAConfirmedUpdate) {
-  QTemporaryDir firmware;
-  ASSERT_TRUE(firmware.isValid());
-  QFile file(firmware.filePath(QStringLiteral("SC5_Firmware_v1.3.bin")));
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(QByteArray(65536, '\x5A'));
-  file.close();
-  SetFirmwareSource({firmware.path().toStdString(), ""});
-  QFile scenario(firmware.filePath(QStringLiteral("device.scenario")));
-  ASSERT_TRUE(scenario.open(QIODevice::WriteOnly));
-  scenario.write("list 1 SCRIBOLANTE-X-1\n");
-  scenario.close();
-  ScopedEnvironment device("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+  const OneGoodDeviceStart start;
 
   for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
     SCOPED_TRACE(answer == QMessageBox::Yes ? "accepted" : "declined");
@@ -153,7 +139,6 @@ TEST_F(StartUpTest, RunAnswersTwoWhenDeclinedAndZeroOnlyAfterAConfirmedUpdate) {
       EXPECT_EQ(status, 2);
     }
   }
-  SetFirmwareSource({});
 }
 
 TEST_F(StartUpTest, ExitReleasesTheGuardAndClosesSoTheNextStartSucceeds) {

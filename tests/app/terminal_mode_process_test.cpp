@@ -10,12 +10,11 @@
 #include <QJsonParseError>
 #include <QString>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app_test_support.h"
+#include "file_contents.h"
 #include "process_test_support.h"
 #include "spawned_program.h"
 
@@ -24,12 +23,7 @@ namespace {
 // A whole update of a few blocks, in a sanitizer build too.
 constexpr int kTerminalRunTimeoutMs = 90000;
 
-std::vector<std::string> HistoryLines(const std::string& path) {
-  std::ifstream stream(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
+using test_support::FileLines;
 
 class TerminalModeProcessTest : public ProcessTest {
  protected:
@@ -81,14 +75,13 @@ TEST_F(TerminalModeProcessTest, YesCompletesWithoutADisplayAndTheJsonTellsEveryS
   SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json", "--record", trace});
   ExpectEndsWith(program, 0);
   // --record works here as in the window: the trace starts once the guard is held.
-  std::ifstream traceStream(trace);
-  const std::string traceText{std::istreambuf_iterator<char>(traceStream), {}};
+  const std::string traceText = test_support::FileBytes(trace);
   EXPECT_NE(traceText.find("\"libraryLoaded\":true"), std::string::npos) << traceText.substr(0, 400);
   EXPECT_NE(traceText.find("Transfer"), std::string::npos);
   // The device got every block and confirmed the image.
   EXPECT_EQ(TraceLines("command=f601"), 3);
   EXPECT_EQ(TraceLines("command=f603"), 1);
-  const auto history = HistoryLines(historyFile());
+  const auto history = FileLines(historyFile());
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0].ends_with("\t1.0\tcompleted")) << history[0];
 
@@ -132,7 +125,7 @@ TEST_F(TerminalModeProcessTest, WithoutATerminalAndWithoutYesNothingIsWritten) {
   SpawnedProgram& program = StartInTerminal({"--cli", "--json"});
   ExpectEndsWith(program, 2);
   EXPECT_EQ(TraceLines("command=f601"), 0);
-  const auto history = HistoryLines(historyFile());
+  const auto history = FileLines(historyFile());
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0].ends_with("\tdeclined")) << history[0];
   ExpectEnd(Events(program), "declined", 2);
@@ -181,7 +174,7 @@ TEST_F(TerminalModeProcessTest, TheFirstSignalMidWriteWarnsAndTheSecondEndsAsClo
   ExpectEndsWith(program, 2);
   EXPECT_LT(TraceLines("command=f601"), 24);
   EXPECT_EQ(TraceLines("command=f603"), 0);
-  const auto history = HistoryLines(historyFile());
+  const auto history = FileLines(historyFile());
   ASSERT_EQ(history.size(), 1u);
   EXPECT_TRUE(history[0].ends_with("\tclosed")) << history[0];
   ExpectEnd(Events(program), "closed", 2);

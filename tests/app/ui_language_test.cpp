@@ -13,7 +13,6 @@
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 #include <memory>
@@ -84,18 +83,7 @@ class UiLanguageTest : public testing::Test {
 
   // A whole accepted update against one good simulated device.
   WholeUpdate RunWholeUpdate() {
-    QTemporaryDir firmware;
-    EXPECT_TRUE(firmware.isValid());
-    QFile file(firmware.filePath(QStringLiteral("SC5_Firmware_v1.3.bin")));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray(65536, '\x5A'));
-    file.close();
-    SetFirmwareSource({firmware.path().toStdString(), ""});
-    QFile scenario(firmware.filePath(QStringLiteral("device.scenario")));
-    EXPECT_TRUE(scenario.open(QIODevice::WriteOnly));
-    scenario.write("list 1 SCRIBOLANTE-X-1\n");
-    scenario.close();
-    const ScopedEnvironment device("GPLUS_SIM_SCENARIO", scenario.fileName().toStdString());
+    const OneGoodDeviceStart start;
 
     WholeUpdate update;
     CFWUpdaterApp application(UniqueGuardName());
@@ -223,12 +211,16 @@ TEST_F(UiLanguageProcessTest, TheCommandLineSpeaksTheUsersLanguage) {
     QString helpStart;
     QString error;
   } cases[] = {
-      {"en_US.UTF-8", "", QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
+      {"en_US.UTF-8", "",
+       QStringLiteral("Usage: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
        QStringLiteral("scribolante-fw-updater: Give at most one argument, a FILE or a FOLDER. "
                       "(--help)\n")},
-      {"ja_JP.UTF-8", "", QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
+      {"ja_JP.UTF-8", "",
+       QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
        japaneseError},
-      {"C", "en:de", QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"), japaneseError},
+      {"C", "en:de",
+       QStringLiteral("使い方: scribolante-fw-updater [--record TRACE] [FILE|FOLDER]\n"),
+       japaneseError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.locale);

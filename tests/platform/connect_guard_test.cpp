@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "scoped_environment.h"
+
 namespace {
 
 // A name no other test, program or parallel test run uses.
@@ -119,13 +121,12 @@ INSTANTIATE_TEST_SUITE_P(Signals, ConnectGuardHolderEndsTest,
                          testing::Values(SIGKILL, SIGTERM, SIGHUP));
 
 TEST(ConnectGuardNameTest, EnvironmentOverridesTheNameOnlyWhenNotEmpty) {
-  ::unsetenv("FWU_CONNECT_GUARD_NAME");
+  test_support::ScopedEnvironment name("FWU_CONNECT_GUARD_NAME", std::nullopt);
   EXPECT_EQ(platform::ConnectGuardNameFromEnvironment(), "SCX_Connect_Multiplex_Prevention");
-  ::setenv("FWU_CONNECT_GUARD_NAME", "", 1);
+  name.Set("");
   EXPECT_EQ(platform::ConnectGuardNameFromEnvironment(), "SCX_Connect_Multiplex_Prevention");
-  ::setenv("FWU_CONNECT_GUARD_NAME", "side-by-side", 1);
+  name.Set("side-by-side");
   EXPECT_EQ(platform::ConnectGuardNameFromEnvironment(), "side-by-side");
-  ::unsetenv("FWU_CONNECT_GUARD_NAME");
 }
 
 }  // namespace

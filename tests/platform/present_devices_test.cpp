@@ -9,6 +9,8 @@
 #include <fstream>
 #include <string>
 
+#include "scoped_environment.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -114,16 +116,13 @@ TEST_F(FakeSysfs, AMissingRootGivesNoListAndAnEmptyTreeAnEmptyOne) {
 }
 
 TEST(SysfsRoot, ComesFromTheEnvironmentWhenSetAndDefaultsToSys) {
-  const char* saved = std::getenv("FWU_SYSFS_ROOT");
-  const std::string savedValue = saved != nullptr ? saved : "";
-  ::setenv("FWU_SYSFS_ROOT", "/tmp/fake-sys", 1);
+  test_support::ScopedEnvironment root("FWU_SYSFS_ROOT", "/tmp/fake-sys");
   EXPECT_EQ(SysfsPresentDeviceList().root(), "/tmp/fake-sys");
   EXPECT_EQ(SysfsPresentDeviceList("/elsewhere").root(), "/elsewhere");
-  ::setenv("FWU_SYSFS_ROOT", "", 1);
+  root.Set("");
   EXPECT_EQ(SysfsPresentDeviceList().root(), "/sys");
-  ::unsetenv("FWU_SYSFS_ROOT");
+  root.Set(std::nullopt);
   EXPECT_EQ(SysfsPresentDeviceList::DefaultRoot(), "/sys");
-  if (saved != nullptr) ::setenv("FWU_SYSFS_ROOT", savedValue.c_str(), 1);
 }
 
 }  // namespace

@@ -7,30 +7,13 @@
 #include <optional>
 #include <string>
 
+#include "scoped_environment.h"
+
 namespace {
 
 namespace switches = platform::test_switches;
 
-// Sets a variable (or removes it, with nullopt) for the rest of the scope.
-class Variable {
- public:
-  Variable(const char* name, std::optional<std::string> value) : m_name(name) {
-    if (const char* previous = ::getenv(name)) m_previous = previous;
-    Set(value);
-  }
-  ~Variable() { Set(m_previous); }
-  void Set(const std::optional<std::string>& value) {
-    if (value) {
-      ::setenv(m_name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_previous;
-};
+using Variable = test_support::ScopedEnvironment;
 
 TEST(TestSwitchesTest, ThisBuildReadsThem) {
   EXPECT_TRUE(switches::Compiled());

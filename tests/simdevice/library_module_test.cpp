@@ -17,7 +17,7 @@
 namespace simdevice {
 namespace {
 
-using ::simdevice::testing::ReadLines;
+using ::simdevice::testing::FileLines;
 using ::simdevice::testing::TemporaryFolder;
 
 std::string LibraryPath() {
@@ -136,7 +136,7 @@ TEST_F(LibraryModuleTest, ReadsTheScenarioAfreshAtEveryCall) {
   first->Release();
   second->Release();
 
-  const std::vector<std::string> lines = ReadLines(trace);
+  const std::vector<std::string> lines = FileLines(trace);
   ASSERT_EQ(lines.size(), 12u);
   EXPECT_EQ(lines[0], "factory version=1 result=0");
   EXPECT_EQ(lines[1].rfind("enumerate kind=0 mode=0 scanOption=1 filterEnabled=1 ", 0), 0u);
@@ -154,7 +154,7 @@ TEST_F(LibraryModuleTest, ARelativeTracePathIsRelativeToTheWorkingFolder) {
   ASSERT_EQ(result, 0);
   agent->Release();
   EXPECT_EQ(
-      ReadLines(folder_.File("relative.trace")),
+      FileLines(folder_.File("relative.trace")),
       (std::vector<std::string>{"factory version=1 result=0", "release object=agent name=-"}));
 }
 

@@ -29,13 +29,7 @@ constexpr const char* kRecordedSession =
 {"seq":7,"ms":3,"interface":"I_GPUsbDeviceAgent","object":1,"op":"GetDeviceInfo","position":0,"returned":1}
 )";
 
-std::string ErrorsWritten(std::FILE* errors) {
-  std::rewind(errors);
-  std::string text;
-  for (int character; (character = std::fgetc(errors)) != EOF;)
-    text += static_cast<char>(character);
-  return text;
-}
+using test_support::StreamBytes;
 
 TEST(ReplaySessionTest, AnswersFromTheTraceUntilTheFirstDifference) {
   TemporaryFolder folder;
@@ -68,7 +62,7 @@ TEST(ReplaySessionTest, AnswersFromTheTraceUntilTheFirstDifference) {
   hid->Release();
   usbDevice->Release();
   agent->Release();
-  EXPECT_EQ(ErrorsWritten(errors),
+  EXPECT_EQ(StreamBytes(errors),
             "GPlusUSBLibEx.so: replay " + trace +
                 ": call 7 I_GPUsbDeviceAgent#1::GetDeviceInfo differs in position: the trace has "
                 "0, the program made 1\n");
@@ -140,7 +134,7 @@ TEST(ReplaySessionTest, TheLastSessionReplaysUpToTheCallTheDeviceNeverAnswered) 
     EXPECT_EQ(held, 1);
     agent->Release();
   }
-  EXPECT_EQ(ErrorsWritten(errors),
+  EXPECT_EQ(StreamBytes(errors),
             "GPlusUSBLibEx.so: replay two.jsonl: call 2 I_GPUsbDeviceAgent#1::GetCount: the "
             "recorded device never answered this call; it is not answered here either\n");
   std::fclose(errors);

@@ -1,5 +1,5 @@
 // Helpers shared by the simulated-library tests: temporary folders, scenario set-up, command
-// blocks and trace reading.
+// blocks and trace lines.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "file_contents.h"
 #include "simdevice/crc16.h"
 #include "simdevice/scenario.h"
 #include "simdevice/scenario_parser.h"
@@ -33,12 +34,7 @@ class TemporaryFolder {
   test_support::TemporaryFolder folder_{"simdevice"};
 };
 
-inline std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
+using test_support::FileLines;
 
 // The lines of a trace that begin with a given operation word.
 inline std::vector<std::string> LinesOf(const std::vector<std::string>& lines,

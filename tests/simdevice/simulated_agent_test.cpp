@@ -18,9 +18,9 @@ using ::simdevice::testing::BlockData;
 using ::simdevice::testing::Command;
 using ::simdevice::testing::CommandBytes;
 using ::simdevice::testing::CrcText;
+using ::simdevice::testing::FileLines;
 using ::simdevice::testing::LinesOf;
 using ::simdevice::testing::ParseOrFail;
-using ::simdevice::testing::ReadLines;
 using ::simdevice::testing::TemporaryFolder;
 using ::simdevice::testing::WriteBlockCommand;
 using Names = std::vector<std::string>;
@@ -84,7 +84,7 @@ class SimulatedAgentTest : public ::testing::Test {
                          0);
   }
 
-  std::vector<std::string> Trace() const { return ReadLines(tracePath_); }
+  std::vector<std::string> Trace() const { return FileLines(tracePath_); }
 
   TemporaryFolder folder_;
   std::string tracePath_ = folder_.File("calls.trace");

@@ -13,6 +13,7 @@
 #include "expected_texts.h"
 #include "fake_update_view.h"
 #include "platform/present_devices.h"
+#include "recorded_message_boxes.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
 #include "temporary_folder.h"
@@ -22,7 +23,6 @@
 #include "usb/library_loader.h"
 
 namespace {
-
 
 // The friendly-name comparison alone, over a scripted list.
 struct NameCase {
@@ -260,13 +260,13 @@ TEST_F(ConnectionPoll, AFailingEnumerationEndsWithTheConnectFailedMessage) {
 
 TEST_F(ConnectionPoll, AMissingLibraryWarnsThenEnds) {
   ScopedConnectionServices services(m_emptyList, m_opener);
-  ScopedOwnerlessBoxRecorder ownerless;
+  usb_test::RecordedMessageBoxes ownerless;
   Use("list 1 SCRIBOLANTE-X-1");
   usbLibraryLoader.SetLibraryPath("/nonexistent/GPlusUSBLibEx.so");
   const std::vector<int> answers = Poll(1);
   usbLibraryLoader.SetLibraryPath(nullptr);
   EXPECT_EQ(answers, std::vector<int>{kPhaseEnd});
-  EXPECT_EQ(ownerless.Texts().size(), 1u);
+  EXPECT_EQ(ownerless.texts().size(), 1u);
   ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
   EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
 }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "fake_update_view.h"
+#include "file_contents.h"
 
 const char* ToString(RunEnd end) {
   switch (end) {
@@ -129,26 +130,15 @@ std::filesystem::path ScopedWorkingFolder::MakeFolder(const std::string& name) {
   return folder;
 }
 
-ScopedStateHome::ScopedStateHome() : m_folder("fwu-state") {
-  if (const char* saved = std::getenv("XDG_STATE_HOME")) m_saved = saved;
-  setenv("XDG_STATE_HOME", m_folder.path().c_str(), 1);
-}
+ScopedStateHome::ScopedStateHome()
+    : m_folder("fwu-state"), m_variable("XDG_STATE_HOME", m_folder.path().string()) {}
 
-ScopedStateHome::~ScopedStateHome() {
-  if (m_saved) {
-    setenv("XDG_STATE_HOME", m_saved->c_str(), 1);
-  } else {
-    unsetenv("XDG_STATE_HOME");
-  }
-}
+ScopedStateHome::~ScopedStateHome() = default;
 
 std::filesystem::path ScopedStateHome::HistoryFile() const {
   return m_folder.path() / "scribolante-fw-updater" / "history.log";
 }
 
 std::vector<std::string> ScopedStateHome::HistoryLines() const {
-  std::ifstream stream(HistoryFile());
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
+  return test_support::FileLines(HistoryFile());
 }

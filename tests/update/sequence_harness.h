@@ -53,6 +53,7 @@
 #include <string>
 #include <vector>
 
+#include "scoped_environment.h"
 #include "temporary_folder.h"
 #include "update/update_controller.h"
 #include "update/update_state.h"
@@ -136,5 +137,5 @@ class ScopedStateHome {
 
  private:
   test_support::TemporaryFolder m_folder;
-  std::optional<std::string> m_saved;
+  test_support::ScopedEnvironment m_variable;
 };

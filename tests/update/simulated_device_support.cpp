@@ -6,10 +6,8 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
-#include "platform/message_box.h"
 #include "update/connection_checks.h"
 
 namespace fs = std::filesystem;
@@ -17,15 +15,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kScenarioVariable = "GPLUS_SIM_SCENARIO";
-
-std::mutex ownerlessMutex;
-std::vector<std::string> ownerlessTexts;
-
-int RecordOwnerlessBox(const std::string& text, const std::string&, unsigned) {
-  std::lock_guard lock(ownerlessMutex);
-  ownerlessTexts.push_back(text);
-  return 1;
-}
 
 std::uint8_t HexValue(char digit) {
   if (digit >= '0' && digit <= '9') return static_cast<std::uint8_t>(digit - '0');
@@ -135,21 +124,4 @@ ScopedConnectionServices::ScopedConnectionServices(platform::PresentDeviceList& 
 ScopedConnectionServices::~ScopedConnectionServices() {
   SetPresentDeviceList(nullptr);
   SetUrlOpener(nullptr);
-}
-
-ScopedOwnerlessBoxRecorder::ScopedOwnerlessBoxRecorder() {
-  {
-    std::lock_guard lock(ownerlessMutex);
-    ownerlessTexts.clear();
-  }
-  platform::SetOwnerlessMessageBox(&RecordOwnerlessBox);
-}
-
-ScopedOwnerlessBoxRecorder::~ScopedOwnerlessBoxRecorder() {
-  platform::SetOwnerlessMessageBox(nullptr);
-}
-
-std::vector<std::string> ScopedOwnerlessBoxRecorder::Texts() const {
-  std::lock_guard lock(ownerlessMutex);
-  return ownerlessTexts;
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/present_devices.h"
-#include "temporary_folder.h"
 #include "platform/url_opener.h"
+#include "temporary_folder.h"
 
 // One "transfer" line of the simulated library's trace.
 struct TraceTransfer {
@@ -88,15 +88,4 @@ class ScopedConnectionServices {
   ~ScopedConnectionServices();
   ScopedConnectionServices(const ScopedConnectionServices&) = delete;
   ScopedConnectionServices& operator=(const ScopedConnectionServices&) = delete;
-};
-
-// Records the boxes shown without an owner (the library loader's warning).
-class ScopedOwnerlessBoxRecorder {
- public:
-  ScopedOwnerlessBoxRecorder();
-  ~ScopedOwnerlessBoxRecorder();
-  ScopedOwnerlessBoxRecorder(const ScopedOwnerlessBoxRecorder&) = delete;
-  ScopedOwnerlessBoxRecorder& operator=(const ScopedOwnerlessBoxRecorder&) = delete;
-
-  std::vector<std::string> Texts() const;
 };

@@ -11,77 +11,55 @@
 #include <ctime>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "file_contents.h"
+#include "scoped_environment.h"
 #include "temporary_folder.h"
 
 namespace {
 
-// Sets or removes environment variables for a test, restoring them afterwards.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const char* value) : m_name(name) {
-    if (const char* saved = std::getenv(name)) m_saved = saved;
-    if (value) {
-      setenv(name, value, 1);
-    } else {
-      unsetenv(name);
-    }
-  }
-  ~ScopedVariable() {
-    if (m_saved) {
-      setenv(m_name.c_str(), m_saved->c_str(), 1);
-    } else {
-      unsetenv(m_name.c_str());
-    }
-  }
-
- private:
-  std::string m_name;
-  std::optional<std::string> m_saved;
-};
+using test_support::ScopedEnvironment;
 
 TEST(UpdateHistoryTest, ALineHasSixTabSeparatedFieldsWithControlCharactersEscaped) {
-  const ScopedVariable zone("TZ", "JST-9");
+  const ScopedEnvironment zone("TZ", "JST-9");
   const HistoryAttempt attempt{"a\tb\\SC5_Firmware_v1.3.bin", 40000, 0x0A5F, "1.0"};
   // 2026-01-02 03:04:05 UTC is 12:04:05 in Japan.
   const std::time_t when = 1767323045;
-  EXPECT_EQ(FormatHistoryLine(attempt, "completed", when),
-            "2026-01-02T12:04:05+09:00\ta\\x09b\\\\SC5_Firmware_v1.3.bin\t40000\t0A5F\t1.0\tcompleted");
+  EXPECT_EQ(
+      FormatHistoryLine(attempt, "completed", when),
+      "2026-01-02T12:04:05+09:00\ta\\x09b\\\\SC5_Firmware_v1.3.bin\t40000\t0A5F\t1.0\tcompleted");
   // A message of several lines is written on one.
   EXPECT_EQ(FormatHistoryLine(attempt, "SCRIBOLANTE X のUpdateに失敗しました。\nもう一度\r", when)
                 .substr(71),
             "SCRIBOLANTE X のUpdateに失敗しました。 もう一度\\x0D");
-  const ScopedVariable west("TZ", "EST+5");
-  EXPECT_EQ(FormatHistoryLine(attempt, "closed", when).substr(0, 26), "2026-01-01T22:04:05-05:00\t");
+  const ScopedEnvironment west("TZ", "EST+5");
+  EXPECT_EQ(FormatHistoryLine(attempt, "closed", when).substr(0, 26),
+            "2026-01-01T22:04:05-05:00\t");
 }
 
 TEST(UpdateHistoryTest, GoesToTheStateFolderAndNeverToARelativeOne) {
   {
-    const ScopedVariable state("XDG_STATE_HOME", "/state");
+    const ScopedEnvironment state("XDG_STATE_HOME", "/state");
     EXPECT_EQ(HistoryFilePath(), "/state/scribolante-fw-updater/history.log");
   }
-  const ScopedVariable home("HOME", "/home/user");
-  for (const char* ignored : {"relative/state", "", static_cast<const char*>(nullptr)}) {
-    const ScopedVariable state("XDG_STATE_HOME", ignored);
+  const ScopedEnvironment home("HOME", "/home/user");
+  for (const std::optional<std::string>& ignored :
+       {std::optional<std::string>("relative/state"), std::optional<std::string>(""),
+        std::optional<std::string>()}) {
+    const ScopedEnvironment state("XDG_STATE_HOME", ignored);
     EXPECT_EQ(HistoryFilePath(), "/home/user/.local/state/scribolante-fw-updater/history.log");
   }
-  const ScopedVariable state("XDG_STATE_HOME", nullptr);
-  const ScopedVariable noHome("HOME", nullptr);
+  const ScopedEnvironment state("XDG_STATE_HOME", std::nullopt);
+  const ScopedEnvironment noHome("HOME", std::nullopt);
   EXPECT_EQ(HistoryFilePath(), "");
 }
 
 // A history of its own in a fresh state folder, and one attempt to write into it.
 class HistoryFileTest : public ::testing::Test {
  protected:
-  std::string Read() const {
-    std::ifstream stream(m_file);
-    std::stringstream text;
-    text << stream.rdbuf();
-    return text.str();
-  }
+  std::string Read() const { return test_support::FileBytes(m_file); }
   void WriteText(const std::string& text) const {
     std::filesystem::create_directories(m_file.parent_path());
     std::ofstream(m_file, std::ios::binary) << text;
@@ -92,7 +70,7 @@ class HistoryFileTest : public ::testing::Test {
   }
 
   test_support::TemporaryFolder m_folder{"fwu-history"};
-  ScopedVariable m_state{"XDG_STATE_HOME", (m_folder.path() / "state").c_str()};
+  ScopedEnvironment m_state{"XDG_STATE_HOME", (m_folder.path() / "state").c_str()};
   std::filesystem::path m_file = m_folder.path() / "state/scribolante-fw-updater/history.log";
   HistoryAttempt m_attempt{"SC5_Firmware_v1.3.bin", 65536, 0x1234, "1.0"};
 };
@@ -138,9 +116,7 @@ TEST_F(HistoryFileTest, KeepsTheNewestAttemptsOnly) {
   }
   WriteText(old);
   OneAttempt("completed");
-  std::vector<std::string> lines;
-  std::istringstream text(Read());
-  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  const std::vector<std::string> lines = test_support::FileLines(m_file);
   ASSERT_EQ(lines.size(), kHistoryLinesKept);
   EXPECT_TRUE(lines.front().ends_with("\t1")) << lines.front();
   EXPECT_TRUE(lines.back().ends_with("\tcompleted"));
@@ -149,7 +125,7 @@ TEST_F(HistoryFileTest, KeepsTheNewestAttemptsOnly) {
 // The ending that can only make system calls writes the line prepared at the attempt's start,
 // with its own time in the same form, and only once.
 TEST_F(HistoryFileTest, TheEndingWithoutOrdinaryCodeWritesThePreparedLineOnce) {
-  const ScopedVariable zone("TZ", "EST+5");
+  const ScopedEnvironment zone("TZ", "EST+5");
   const std::time_t before = std::time(nullptr);
   BeginHistoryAttempt(m_attempt);
   EndHistoryAttemptNow();

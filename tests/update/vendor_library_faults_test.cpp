@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "recorded_message_boxes.h"
 #include "update/firmware_image.h"
 #include "update/update_state.h"
 #include "update_run_fixture.h"
@@ -74,7 +75,7 @@ class VendorLibraryFault : public UpdateRunTest,
 
 TEST_P(VendorLibraryFault, EndsTheApplicationWithTheConnectionMessageAndNoTransfer) {
   const LibraryFault fault = GetParam();
-  ScopedOwnerlessBoxRecorder ownerless;
+  usb_test::RecordedMessageBoxes ownerless;
   WriteFirmware("SC5_Firmware_v1.9.bin", PatternedFirmware(2 * FW_BLOCK_SIZE));
   Start(fault.scenario);
   const std::string library = ChooseLibrary(fault.library);
@@ -87,9 +88,9 @@ TEST_P(VendorLibraryFault, EndsTheApplicationWithTheConnectionMessageAndNoTransf
   EXPECT_EQ(m_view.CloseCount(), 1);
   // Only a file that cannot be loaded at all warns; a missing export is silent.
   if (fault.library == LibraryChoice::NotALibrary) {
-    EXPECT_EQ(ownerless.Texts(), std::vector<std::string>{"Load '" + library + "' failed!!"});
+    EXPECT_EQ(ownerless.texts(), std::vector<std::string>{"Load '" + library + "' failed!!"});
   } else {
-    EXPECT_TRUE(ownerless.Texts().empty());
+    EXPECT_TRUE(ownerless.texts().empty());
   }
   EXPECT_TRUE(Transfers().empty());
   EXPECT_EQ(TraceLinesStartingWith("open "), 0u);

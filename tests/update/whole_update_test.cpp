@@ -16,15 +16,17 @@
 
 #include "expected_texts.h"
 #include "fake_update_view.h"
+#include "file_contents.h"
+#include "recorded_message_boxes.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
-#include "update_run_fixture.h"
 #include "update/connection_checks.h"
 #include "update/device_protocol.h"
 #include "update/firmware_image.h"
 #include "update/update_controller.h"
 #include "update/program_ending.h"
 #include "update/update_state.h"
+#include "update_run_fixture.h"
 #include "usb/library_loader.h"
 
 namespace {
@@ -57,10 +59,9 @@ std::vector<std::uint8_t> FirmwareBytes(std::size_t size) {
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path) {
-  std::ifstream stream(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+  const std::string bytes = test_support::FileBytes(path);
+  return {bytes.begin(), bytes.end()};
 }
-
 
 // The transfers of one successful pass: the device information, each block's write and
 // status read in order, then the checksum confirmation.
@@ -282,8 +283,8 @@ TEST_F(WholeUpdate, AFailedWriteStartsOverAndTheSecondPassCompletes) {
   Start("fail transfer 20");
 
   EXPECT_EQ(Run(kBounded), RunEnd::Closed);
-  EXPECT_EQ(BoxTexts(m_view),
-            (std::vector<std::string>{kConfirmUpdateText, kCommunicationText, kConfirmUpdateText, kCompleteText}));
+  EXPECT_EQ(BoxTexts(m_view), (std::vector<std::string>{kConfirmUpdateText, kCommunicationText,
+                                                        kConfirmUpdateText, kCompleteText}));
   const auto transfers = m_scenario->Transfers();
   ASSERT_EQ(transfers.size(), 20u + 2 + 2 * 36);
   EXPECT_NE(transfers[19].result, 0);
@@ -376,14 +377,14 @@ TEST_F(WholeUpdate, TwoDevicesEndTheApplicationWithoutAnyTransfer) {
 
 TEST_F(WholeUpdate, AMissingVendorLibraryWarnsAndEndsTheApplication) {
   ScopedConnectionServices services(m_list, m_opener);
-  ScopedOwnerlessBoxRecorder ownerless;
+  usb_test::RecordedMessageBoxes ownerless;
   m_folder.WriteFile(kFirmwareName, FirmwareBytes(FW_BLOCK_SIZE));
   Start("");
   usbLibraryLoader.SetLibraryPath((m_folder.path() / "GPlusUSBLibEx.so").c_str());
   const RunEnd end = Run(kBounded);
   usbLibraryLoader.SetLibraryPath(nullptr);
   EXPECT_EQ(end, RunEnd::Closed);
-  EXPECT_EQ(ownerless.Texts().size(), 1u);
+  EXPECT_EQ(ownerless.texts().size(), 1u);
   EXPECT_EQ(BoxTexts(m_view), std::vector<std::string>{kConnectFailedText});
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"Startup FW updater.", "USB Connecting...",
                                                          "End Application"}));

@@ -12,22 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "file_contents.h"
 #include "temporary_folder.h"
 
 namespace usb {
 namespace {
 
-std::string BytesOf(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-std::vector<std::string> LinesOf(const std::string& path) {
-  std::ifstream file(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
+using test_support::FileBytes;
+using test_support::FileLines;
 
 TEST(CallRecorderTest, OnlyARegularFileIsOpenedAndNeverWithoutAReader) {
   test_support::TemporaryFolder folder("call-recorder");
@@ -73,9 +65,9 @@ TEST(CallRecorderTest, AnEarlierTraceIsAddedToAndEachHeaderTellsItsLoad) {
   recorder->NoteLibrary(library, true);
   recorder.reset();
 
-  const std::string written = BytesOf(path);
+  const std::string written = FileBytes(path);
   ASSERT_EQ(written.rfind(earlier, 0), 0u) << "the earlier trace is kept as it was";
-  const std::vector<std::string> lines = LinesOf(path);
+  const std::vector<std::string> lines = FileLines(path);
   ASSERT_EQ(lines.size(), 6u) << written;
   EXPECT_EQ(lines[1], "{\"seq\":1,\"ms\":0,\"inter") << "the cut line stays on its own";
   const std::string failedLoad =

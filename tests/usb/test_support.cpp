@@ -7,41 +7,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/message_box.h"
 #include "platform/program_path.h"
 #include "usb/agent_lock.h"
 #include "usb/library_loader.h"
 
 namespace usb_test {
-namespace {
-
-std::mutex boxesMutex;
-std::vector<ShownBox> shownBoxes;
-
-int RecordBox(const std::string& text, const std::string& caption, unsigned type) {
-  std::lock_guard<std::mutex> guard(boxesMutex);
-  shownBoxes.push_back({text, caption, type});
-  return 1;
-}
-
-}  // namespace
-
-RecordedMessageBoxes::RecordedMessageBoxes() {
-  {
-    std::lock_guard<std::mutex> guard(boxesMutex);
-    shownBoxes.clear();
-  }
-  platform::SetOwnerlessMessageBox(&RecordBox);
-}
-
-RecordedMessageBoxes::~RecordedMessageBoxes() {
-  platform::SetOwnerlessMessageBox(nullptr);
-}
-
-std::vector<ShownBox> RecordedMessageBoxes::boxes() const {
-  std::lock_guard<std::mutex> guard(boxesMutex);
-  return shownBoxes;
-}
 
 void ResetLibraryLoader() {
   usbLibraryLoader.SetLibraryPath("/nonexistent/usb-tests-reset.so");

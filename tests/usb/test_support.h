@@ -1,32 +1,16 @@
-// Helpers shared by the USB layer's tests: a recording message-box presenter, temporary
-// folders, and a way to bring the process's library loader back to its start state.
+// Helpers shared by the USB layer's tests: temporary folders, the simulated library's place, and
+// a way to bring the process's library loader back to its start state. (The recorder of the
+// ownerless boxes is in tests/support/recorded_message_boxes.h.)
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "recorded_message_boxes.h"
 #include "temporary_folder.h"
 
 namespace usb_test {
-
-struct ShownBox {
-  std::string text;
-  std::string caption;
-  unsigned type;
-};
-
-// Installs a presenter that records every ownerless box and answers OK; the destructor
-// restores the default presenter.
-class RecordedMessageBoxes {
- public:
-  RecordedMessageBoxes();
-  ~RecordedMessageBoxes();
-  RecordedMessageBoxes(const RecordedMessageBoxes&) = delete;
-  RecordedMessageBoxes& operator=(const RecordedMessageBoxes&) = delete;
-
-  std::vector<ShownBox> boxes() const;
-};
 
 // A fresh temporary folder, removed with its contents at the end.
 using TemporaryFolder = test_support::TemporaryFolder;

@@ -15,8 +15,11 @@ extern "C" const char* __tsan_default_options() {
 #endif
 
 int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  // The build lists the cases to register them with ctest, in its own environment: a listing
+  // runs no case, so it starts no application.
+  if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
