@@ -9,7 +9,7 @@ namespace {
 
 int WriteToStandardError(const std::string& text, const std::string& caption, unsigned) {
   std::fprintf(stderr, "[%s] %s\n", caption.c_str(), text.c_str());
-  return 1;  // IDOK
+  return IDOK;
 }
 
 std::atomic<OwnerlessMessageBoxFunction> presenter{&WriteToStandardError};

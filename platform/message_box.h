@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/message_box_types.h"
+
 namespace platform {
 
 // Shows a modal box with text, caption and an MB_ type (button and icon bits) and
@@ -12,7 +14,7 @@ using OwnerlessMessageBoxFunction = int (*)(const std::string& text, const std::
                                             unsigned type);
 
 // Installs the presenter; null restores the default, which writes the text to standard error
-// and answers OK (1).
+// and answers IDOK.
 void SetOwnerlessMessageBox(OwnerlessMessageBoxFunction presenter);
 
 int ShowOwnerlessMessageBox(const std::string& text, const std::string& caption, unsigned type);

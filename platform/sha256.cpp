@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/hex_text.h"
+
 namespace platform {
 namespace {
 
@@ -107,17 +109,6 @@ std::array<std::uint8_t, 32> Sha256::Finish() {
     digest[index] = static_cast<std::uint8_t>(state_[index / 4] >> (24 - 8 * (index % 4)));
   }
   return digest;
-}
-
-std::string HexDigits(const std::uint8_t* bytes, std::size_t size) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(size * 2);
-  for (std::size_t index = 0; index < size; ++index) {
-    text += kDigits[bytes[index] >> 4];
-    text += kDigits[bytes[index] & 0x0F];
-  }
-  return text;
 }
 
 std::string Sha256Hex(const void* data, std::size_t size) {

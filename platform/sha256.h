@@ -27,7 +27,5 @@ class Sha256 {
 
 // The hash of size bytes as 64 lower-case hex digits.
 std::string Sha256Hex(const void* data, std::size_t size);
-// Lower-case hex digits of any bytes.
-std::string HexDigits(const std::uint8_t* bytes, std::size_t size);
 
 }  // namespace platform

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "simdevice/crc16.h"
+#include "platform/crc16.h"
 
 namespace simdevice {
 
@@ -46,7 +46,7 @@ void DeviceModel::WriteBlock(const DecodedCommand& command, const std::uint8_t* 
       return;
     }
   }
-  if (behaviour_.rejectAll || Crc16(data, kBlockSize) != command.crc) {
+  if (behaviour_.rejectAll || platform::Crc16(data, kBlockSize) != command.crc) {
     reject(number);
     return;
   }
@@ -106,11 +106,11 @@ Reply DeviceModel::ConfirmChecksum(std::uint16_t crc) const {
 }
 
 std::optional<std::uint16_t> DeviceModel::ReceivedImageCrc() const {
-  std::uint16_t crc = kCrc16Initial;
+  std::uint16_t crc = platform::kCrc16Initial;
   for (std::uint32_t number = 1; number <= blockCount_; ++number) {
     auto found = blocks_.find(number);
     if (found == blocks_.end()) return std::nullopt;
-    crc = Crc16Update(crc, found->second.data(), found->second.size());
+    crc = platform::Crc16Update(crc, found->second.data(), found->second.size());
     if (number == UINT32_MAX) break;
   }
   return crc;

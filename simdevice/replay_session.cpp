@@ -8,9 +8,11 @@
 #include <deque>
 #include <thread>
 
+#include "platform/crc16.h"
+#include "platform/hex_text.h"
 #include "platform/sha256.h"
-#include "simdevice/crc16.h"
 #include "simdevice/result_codes.h"
+#include "usb/trace_format.h"
 
 namespace simdevice {
 
@@ -40,35 +42,20 @@ std::string Describe(const char* interfaceName, std::int64_t object, const std::
 }
 
 std::string Describe(const TraceRecord& record) {
-  const TraceValue* interfaceName = record.Find("interface");
-  const TraceValue* op = record.Find("op");
-  return Describe(interfaceName ? interfaceName->text.c_str() : "?", record.NumberOr("object", 0),
-                  op ? op->text : "?");
+  const TraceValue* interfaceName = record.Find(trace_format::kInterface);
+  const TraceValue* op = record.Find(trace_format::kOp);
+  return Describe(interfaceName ? interfaceName->text.c_str() : "?",
+                  record.NumberOr(trace_format::kObject, 0), op ? op->text : "?");
 }
 
 int Result(const TraceRecord* record) {
   if (record == nullptr) return kResultReplayDiffers;
-  return static_cast<int>(record->NumberOr("result", kResultReplayDiffers));
+  return static_cast<int>(record->NumberOr(trace_format::kResult, kResultReplayDiffers));
 }
 
 // The number of the object a call handed out, 0 for none.
 int Returned(const TraceRecord* record) {
-  return record != nullptr ? static_cast<int>(record->NumberOr("returned", 0)) : 0;
-}
-
-bool DecodeHex(const std::string& text, std::string* bytes) {
-  if (text.size() % 2 != 0) return false;
-  for (std::size_t index = 0; index < text.size(); index += 2) {
-    int value = 0;
-    for (const char digit : {text[index], text[index + 1]}) {
-      const char* digits = "0123456789abcdef";
-      const char* found = std::strchr(digits, digit);
-      if (digit == '\0' || found == nullptr) return false;
-      value = value * 16 + static_cast<int>(found - digits);
-    }
-    *bytes += static_cast<char>(value);
-  }
-  return true;
+  return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kReturned, 0)) : 0;
 }
 
 class ReplayHidDevice final : public I_GPHidDeviceEx {
@@ -90,7 +77,7 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
     const auto* command = static_cast<const std::uint8_t*>(commandBlock);
     auto* bytes = static_cast<std::uint8_t*>(data);
     std::vector<std::pair<const char*, TraceValue>> arguments = {
-        {"command",
+        {trace_format::kCommand,
          command ? TraceValue::Of(platform::HexDigits(command, kCommandBlockSize)) : TraceValue{}},
         {"direction", TraceValue::Of(direction)},
         {"length", TraceValue::Of(length)},
@@ -100,19 +87,22 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
     const bool carriesData = bytes != nullptr && length >= 0;
     if (direction == 1) {
       const auto size = static_cast<std::size_t>(carriesData ? length : 0);
-      char crc[8];
-      std::snprintf(crc, sizeof crc, "%04x", Crc16(bytes, size));
-      arguments.emplace_back("crc16", carriesData ? TraceValue::Of(crc) : TraceValue{});
+      arguments.emplace_back(trace_format::kCrc16,
+                             carriesData
+                                 ? TraceValue::Of(platform::Hex4(platform::Crc16(bytes, size)))
+                                 : TraceValue{});
       arguments.emplace_back(
-          "sha256", carriesData ? TraceValue::Of(platform::Sha256Hex(bytes, size)) : TraceValue{});
+          trace_format::kSha256,
+          carriesData ? TraceValue::Of(platform::Sha256Hex(bytes, size)) : TraceValue{});
     }
     const TraceRecord* record = Call("Transfer", std::move(arguments));
     if (record == nullptr) return kResultReplayDiffers;
     // A read leaves in the buffer what the recorded call left there.
-    const TraceValue* recorded = record->Find("data");
+    const TraceValue* recorded = record->Find(trace_format::kData);
     std::string reply;
     if (direction != 1 && carriesData && recorded != nullptr &&
-        recorded->kind == TraceValue::Kind::Text && DecodeHex(recorded->text, &reply)) {
+        recorded->kind == TraceValue::Kind::Text &&
+        platform::DecodeHexDigits(recorded->text, &reply)) {
       std::memcpy(bytes, reply.data(), std::min(reply.size(), static_cast<std::size_t>(length)));
     }
     return Result(record);
@@ -126,7 +116,7 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
   }
   int Attribute(const char* operation) {
     const TraceRecord* record = Call(operation, {});
-    return record != nullptr ? static_cast<int>(record->NumberOr("result", 0)) : 0;
+    return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kResult, 0)) : 0;
   }
 
   const std::shared_ptr<ReplaySession> session_;
@@ -188,7 +178,7 @@ class ReplayAgent final : public I_GPUsbDeviceAgent {
   }
   int GetCount() override {
     const TraceRecord* record = Call("GetCount", {});
-    return record != nullptr ? static_cast<int>(record->NumberOr("result", 0)) : 0;
+    return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kResult, 0)) : 0;
   }
   I_DeviceInfo* GetDeviceInfo(int position) override {
     return session_->DeviceInfo(
@@ -306,7 +296,7 @@ I_DeviceInfo* ReplaySession::DeviceInfo(int id) {
 }
 
 const char* ReplaySession::Name(ReplayDeviceInfo& info, const TraceRecord* record) {
-  const TraceValue* name = record != nullptr ? record->Find("result") : nullptr;
+  const TraceValue* name = record != nullptr ? record->Find(trace_format::kResult) : nullptr;
   if (record != nullptr && (name == nullptr || name->kind == TraceValue::Kind::Null))
     return nullptr;
   const std::string text = name != nullptr ? name->text : std::string();

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/hex_text.h"
+#include "usb/trace_format.h"
+
 namespace simdevice {
 namespace {
 
@@ -71,12 +74,11 @@ class LineParser {
     index_ += word.size();
     return true;
   }
-  bool Hex4(std::uint32_t* value) {
-    if (index_ + 4 > text_.size()) return false;
-    const char* start = text_.data() + index_;
-    auto [stop, failure] = std::from_chars(start, start + 4, *value, 16);
+  // The four hex digits of a "\u" escape.
+  bool CodeUnit(std::uint32_t* value) {
+    if (!platform::ParseHex4(text_.substr(index_), value)) return false;
     index_ += 4;
-    return failure == std::errc() && stop == start + 4;
+    return true;
   }
   static void AppendUtf8(std::uint32_t codePoint, std::string* text) {
     if (codePoint < 0x80) {
@@ -114,10 +116,10 @@ class LineParser {
         continue;
       }
       std::uint32_t codePoint = 0;
-      if (escape != 'u' || !Hex4(&codePoint)) return false;
+      if (escape != 'u' || !CodeUnit(&codePoint)) return false;
       if (codePoint >= 0xD800 && codePoint < 0xDC00) {
         std::uint32_t low = 0;
-        if (!Word("\\u") || !Hex4(&low) || low < 0xDC00 || low > 0xDFFF) return false;
+        if (!Word("\\u") || !CodeUnit(&low) || low < 0xDC00 || low > 0xDFFF) return false;
         codePoint = 0x10000 + ((codePoint - 0xD800) << 10) + (low - 0xDC00);
       } else if (codePoint >= 0xDC00 && codePoint <= 0xDFFF) {
         return false;
@@ -192,8 +194,8 @@ class SessionReader {
   }
 
   bool Add(TraceRecord record, std::string* problem) {
-    const std::int64_t seq = record.NumberOr("seq", 0);
-    const bool entering = record.Find("op") != nullptr;
+    const std::int64_t seq = record.NumberOr(trace_format::kSeq, 0);
+    const bool entering = record.Find(trace_format::kOp) != nullptr;
     std::vector<TraceRecord>& records = session_->records;
     if (version_ == 1 || entering) {
       if (version_ == 1 && !entering) return Refuse("a record without \"op\"", problem);
@@ -212,8 +214,8 @@ class SessionReader {
     }
     TraceRecord& call = records[static_cast<std::size_t>(seq - 1)];
     for (auto& [key, value] : record.fields) {
-      if (key == "seq" || key == "ms") continue;
-      if (key == "interface" || key == "object" ||
+      if (key == trace_format::kSeq || key == trace_format::kMs) continue;
+      if (key == trace_format::kInterface || key == trace_format::kObject ||
           !call.fields.emplace(key, std::move(value)).second) {
         return Refuse("the field \"" + key + "\" is already in the call's record", problem);
       }
@@ -257,13 +259,13 @@ bool ParseTrace(std::string_view text, const std::string& path, RecordedSession*
       return false;
     }
     // A header starts a session: a later recording into the same file, or a new load.
-    if (record.Find("format") != nullptr || !reader) {
-      const TraceValue* format = record.Find("format");
-      const std::int64_t version = record.NumberOr("version", 0);
-      if (format == nullptr || *format != TraceValue::Of(std::string(kTraceFormatName)) ||
-          version < 1 || version > kTraceFormatVersion) {
-        *error = where + "not the header of a version 1 to " + std::to_string(kTraceFormatVersion) +
-                 " trace of scribolante-fw-updater";
+    if (record.Find(trace_format::kFormat) != nullptr || !reader) {
+      const TraceValue* format = record.Find(trace_format::kFormat);
+      const std::int64_t version = record.NumberOr(trace_format::kVersion, 0);
+      if (format == nullptr || *format != TraceValue::Of(std::string(trace_format::kFormatName)) ||
+          version < 1 || version > trace_format::kFormatVersion) {
+        *error = where + "not the header of a version 1 to " +
+                 std::to_string(trace_format::kFormatVersion) + " trace of scribolante-fw-updater";
         return false;
       }
       reader.emplace(static_cast<int>(version), session);

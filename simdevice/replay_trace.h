@@ -40,9 +40,6 @@ struct TraceRecord {
   std::int64_t NumberOr(std::string_view key, std::int64_t fallback) const;
 };
 
-inline constexpr const char* kTraceFormatName = "scribolante-fw-updater-trace";
-// The newest version read; every version from 1 is read.
-inline constexpr int kTraceFormatVersion = 2;
 // A trace larger than this is refused rather than read into memory.
 inline constexpr std::size_t kMaxTraceFileSize = 256u * 1024 * 1024;
 

@@ -7,20 +7,15 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/crc16.h"
+#include "platform/hex_text.h"
 #include "platform/sha256.h"
 #include "simdevice/command_decoder.h"
-#include "simdevice/crc16.h"
 #include "simdevice/result_codes.h"
 #include "simdevice/simulated_objects.h"
 
 namespace simdevice {
 namespace {
-
-std::string Hex4(unsigned value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04x", value & 0xFFFF);
-  return text;
-}
 
 // A command block asking the device to confirm the image's checksum (read back).
 bool IsChecksumConfirmation(const void* command, int direction) {
@@ -92,9 +87,9 @@ int SimulatedWorld::Enumerate(const EnumerateRequest* request) {
         " mode=" + field(request, request ? std::to_string(request->mode) : "") +
         " scanOption=" + field(filter, filter ? std::to_string(filter->scanOption) : "") +
         " filterEnabled=" + field(filter, filter ? std::to_string(filter->filterEnabled) : "") +
-        " vendorId=" + field(filter, filter ? Hex4(filter->vendorId) : "") +
-        " productId=" + field(filter, filter ? Hex4(filter->productId) : "") +
-        " extraId=" + field(filter, filter ? Hex4(filter->extraId) : "") +
+        " vendorId=" + field(filter, filter ? platform::Hex4(filter->vendorId) : "") +
+        " productId=" + field(filter, filter ? platform::Hex4(filter->productId) : "") +
+        " extraId=" + field(filter, filter ? platform::Hex4(filter->extraId) : "") +
         " result=" + std::to_string(result) + " count=" + std::to_string(listed_.size()));
   return result;
 }
@@ -175,7 +170,7 @@ int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int d
   {
     std::lock_guard<std::mutex> lock(mutex_);
     const std::uint64_t exchange = ++transferCalls_;
-    std::uint16_t crc = kCrc16Initial;
+    std::uint16_t crc = platform::kCrc16Initial;
     // The data's CRC and the line are only for the trace: without one, a block costs the
     // device's own check alone.
     hang = std::find(scenario_.hangAt.begin(), scenario_.hangAt.end(), exchange) !=
@@ -194,7 +189,7 @@ int SimulatedWorld::Transfer(SimulatedDevice& device, const void* command, int d
                  ? platform::HexDigits(static_cast<const std::uint8_t*>(command), kCommandBlockSize)
                  : std::string("-")) +
             " direction=" + std::to_string(direction) + " length=" + std::to_string(length) +
-            " crc=" + Hex4(crc) + " result=" + std::to_string(result));
+            " crc=" + platform::Hex4(crc) + " result=" + std::to_string(result));
     }
   }
   // The pace of a real device, without holding up transfers to the other devices.
@@ -226,7 +221,7 @@ int SimulatedWorld::TransferLocked(SimulatedDevice& device, std::uint64_t exchan
 
   auto* bytes = static_cast<std::uint8_t*>(data);
   if (direction == 1) {
-    if (crc) *crc = Crc16(bytes, static_cast<std::size_t>(length));
+    if (crc) *crc = platform::Crc16(bytes, static_cast<std::size_t>(length));
     device.model.Execute(decoded, bytes);
     return kResultOk;
   }
@@ -237,7 +232,7 @@ int SimulatedWorld::TransferLocked(SimulatedDevice& device, std::uint64_t exchan
     written = std::min<std::uint64_t>(written, shortReply->second);
   }
   std::memcpy(bytes, reply.data(), written);
-  if (crc) *crc = Crc16(bytes, written);
+  if (crc) *crc = platform::Crc16(bytes, written);
   return kResultOk;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/crc16.h"
 #include "update/message_text.h"
 
 inline constexpr std::uint32_t FW_PAD_UNIT = 1024;
@@ -42,8 +43,9 @@ struct FirmwareImage {
 // writes (worker) and phase 5, ordered by the step hand-overs.
 extern FirmwareImage firmwareImage;
 
-// CRC-16/IBM-3740: polynomial 0x1021, initial 0xFFFF, not reflected, no final XOR.
-std::uint16_t Crc16(const std::uint8_t* data, std::size_t length);
+// CRC-16/IBM-3740 of the image and of every block (polynomial 0x1021, initial 0xFFFF, not
+// reflected, no final XOR), the one the simulated device and the trace use too.
+using platform::Crc16;
 
 // True when a file name contains a match of "SC5_Firmware_v\d+\.\d+\.bin" (ECMAScript,
 // letter case significant): a search, so text before and after the match is allowed.

@@ -18,6 +18,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/hex_text.h"
+
 namespace {
 
 constexpr const char* kHistoryFolder = "scribolante-fw-updater";
@@ -224,8 +226,9 @@ std::string KeepNewestLines(int file, const std::string& path) {
   const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (copy < 0) return std::strerror(errno);
   const std::size_t count = text.size() - keepFrom;
-  const bool written = ::write(copy, text.data() + keepFrom, count) == static_cast<ssize_t>(count) &&
-                       ::fsync(copy) == 0;
+  const bool written =
+      ::write(copy, text.data() + keepFrom, count) == static_cast<ssize_t>(count) &&
+      ::fsync(copy) == 0;
   const int error = errno;
   if (::close(copy) != 0 || !written || ::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
@@ -300,7 +303,8 @@ void EndHistoryAttempt(std::string_view outcome) {
   const std::string failure = path.empty() ? "no home folder" : Append(path, line);
   if (!failure.empty() && !failureReported) {
     failureReported = true;
-    std::fprintf(stderr, "scribolante-fw-updater: the update history could not be written (%s: %s)\n",
+    std::fprintf(stderr,
+                 "scribolante-fw-updater: the update history could not be written (%s: %s)\n",
                  path.empty() ? "history.log" : path.c_str(), failure.c_str());
   }
 }
@@ -343,9 +347,7 @@ std::string HistoryFilePath() {
 
 std::string FormatHistoryLine(const HistoryAttempt& attempt, std::string_view outcome,
                               std::time_t when) {
-  char crc[8];
-  std::snprintf(crc, sizeof crc, "%04X", static_cast<unsigned>(attempt.crc));
   return LocalTime(when) + "\t" + Escaped(attempt.firmwareFileName) + "\t" +
-         std::to_string(attempt.fileLength) + "\t" + crc + "\t" + Escaped(attempt.deviceVersion) +
-         "\t" + Escaped(OneLine(outcome));
+         std::to_string(attempt.fileLength) + "\t" + platform::UpperHex4(attempt.crc) + "\t" +
+         Escaped(attempt.deviceVersion) + "\t" + Escaped(OneLine(outcome));
 }

@@ -5,22 +5,8 @@
 
 #include <string>
 
+#include "platform/message_box_types.h"
 #include "update/message_text.h"
-
-// Message-box types and answers: one set of values shared by the sequence, the Qt view and
-// the tests.
-inline constexpr unsigned MB_OK = 0x0;
-inline constexpr unsigned MB_OKCANCEL = 0x1;
-inline constexpr unsigned MB_YESNO = 0x4;
-inline constexpr unsigned MB_ICONERROR = 0x10;
-inline constexpr unsigned MB_ICONEXCLAMATION = 0x30;
-inline constexpr unsigned MB_TYPEMASK = 0xF;
-inline constexpr unsigned MB_ICONMASK = 0xF0;
-
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;
-inline constexpr int IDYES = 6;
-inline constexpr int IDNO = 7;
 
 // The answer of a box that was dismissed without a choice (the window is closing):
 // OK for an OK box, Cancel for OK/Cancel, No for Yes/No, so nothing goes ahead by default.

@@ -12,31 +12,16 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/hex_text.h"
+#include "platform/json_string.h"
 #include "platform/sha256.h"
+#include "usb/trace_format.h"
 
 namespace usb {
 namespace {
 
-// How a file that is already a trace begins; only such a file (or an empty one) is added to.
-constexpr std::string_view kTraceStart = "{\"format\":\"scribolante-fw-updater-trace\"";
-
-std::string JsonString(std::string_view text) {
-  std::string quoted = "\"";
-  for (const char character : text) {
-    const auto byte = static_cast<unsigned char>(character);
-    if (character == '"' || character == '\\') {
-      quoted += '\\';
-      quoted += character;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      quoted += escaped;
-    } else {
-      quoted += character;
-    }
-  }
-  return quoted + '"';
-}
+// Only a file that is already a trace (or an empty one) is added to.
+using trace_format::kTraceStart;
 
 std::string IsoTime(std::chrono::system_clock::time_point time) {
   const auto sinceEpoch = time.time_since_epoch();
@@ -100,7 +85,7 @@ std::shared_ptr<CallRecorder> activeRecorder;
 
 void TraceFields::Key(std::string_view key) {
   if (!body_.empty()) body_ += ',';
-  body_ += JsonString(key);
+  body_ += platform::JsonString(key);
   body_ += ':';
 }
 
@@ -112,7 +97,7 @@ TraceFields& TraceFields::Number(std::string_view key, std::int64_t value) {
 
 TraceFields& TraceFields::Text(std::string_view key, std::string_view value) {
   Key(key);
-  body_ += JsonString(value);
+  body_ += platform::JsonString(value);
   return *this;
 }
 
@@ -216,7 +201,8 @@ void CallRecorder::WriteHeader(const std::string* libraryPath, bool loaded) {
   // Each session numbers its calls from 1.
   sequence_ = 0;
   TraceFields header;
-  header.Text("format", kFormatName).Number("version", kFormatVersion);
+  header.Text(trace_format::kFormat, trace_format::kFormatName)
+      .Number(trace_format::kVersion, trace_format::kFormatVersion);
   header.Text("program", programVersion_);
   std::int64_t size = 0;
   std::string sha256;
@@ -254,10 +240,10 @@ std::int64_t CallRecorder::Enter(std::string_view interfaceName, int object,
   if (!headerWritten_) WriteHeader(nullptr, true);
   const std::int64_t sequence = ++sequence_;
   TraceFields record;
-  record.Number("seq", sequence).Number("ms", ElapsedMs());
-  record.Text("interface", interfaceName);
-  if (object != 0) record.Number("object", object);
-  record.Text("op", operation);
+  record.Number(trace_format::kSeq, sequence).Number(trace_format::kMs, ElapsedMs());
+  record.Text(trace_format::kInterface, interfaceName);
+  if (object != 0) record.Number(trace_format::kObject, object);
+  record.Text(trace_format::kOp, operation);
   std::string line = "{" + record.body();
   if (!arguments.body().empty()) line.append(",").append(arguments.body());
   WriteLine(line + "}");
@@ -267,7 +253,7 @@ std::int64_t CallRecorder::Enter(std::string_view interfaceName, int object,
 void CallRecorder::Return(std::int64_t sequence, const TraceFields& results) {
   std::lock_guard<std::mutex> lock(mutex_);
   TraceFields record;
-  record.Number("seq", sequence).Number("ms", ElapsedMs());
+  record.Number(trace_format::kSeq, sequence).Number(trace_format::kMs, ElapsedMs());
   std::string line = "{" + record.body();
   if (!results.body().empty()) line.append(",").append(results.body());
   WriteLine(line + "}");

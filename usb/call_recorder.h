@@ -41,9 +41,6 @@ enum class TracedObject { Agent, UsbDevice, HidDevice, DeviceInfo };
 // the recording while the program goes on.
 class CallRecorder {
  public:
-  static constexpr int kFormatVersion = 2;
-  static constexpr const char* kFormatName = "scribolante-fw-updater-trace";
-
   // Opens a regular file for appending: a new or empty file, or one that already holds a trace
   // (this recording is appended after it as a session of its own). Nothing is ever emptied or
   // overwritten. A FIFO, socket, device or folder is refused without being opened for writing,

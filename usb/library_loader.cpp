@@ -21,7 +21,7 @@ C_USBLibraryLoader usbLibraryLoader;
 namespace {
 
 constexpr const char* kLibraryFileName = "GPlusUSBLibEx.so";
-constexpr unsigned kWarningBoxType = 0x30;  // MB_OK | MB_ICONEXCLAMATION
+constexpr unsigned kWarningBoxType = MB_OK | MB_ICONEXCLAMATION;
 // The warning's text must fit a 256-byte buffer with its terminator.
 constexpr std::size_t kWarningCapacity = 256;
 

@@ -10,25 +10,15 @@
 #include <mutex>
 #include <string>
 
+#include "platform/crc16.h"
+#include "platform/hex_text.h"
 #include "platform/sha256.h"
+#include "usb/trace_format.h"
 
 namespace usb {
 namespace {
 
 constexpr int kCommandBlockSize = 16;
-
-// CRC-16/IBM-3740 (polynomial 0x1021, initial 0xFFFF), the checksum the device protocol uses,
-// so a written block in the trace can be matched with the firmware image by eye.
-std::uint16_t Crc16(const std::uint8_t* bytes, std::size_t size) {
-  std::uint16_t crc = 0xFFFF;
-  for (std::size_t index = 0; index < size; ++index) {
-    crc = static_cast<std::uint16_t>(crc ^ (bytes[index] << 8));
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-  }
-  return crc;
-}
 
 class RecordingDeviceInfo;
 
@@ -53,7 +43,7 @@ class RecordingDeviceInfo final : public I_DeviceInfo {
   const char* GetName() override {
     const std::int64_t call = context_.recorder->Enter("I_DeviceInfo", id_, "GetName", {});
     const char* name = info_->GetName();
-    context_.recorder->Return(call, TraceFields().TextOrNull("result", name));
+    context_.recorder->Return(call, TraceFields().TextOrNull(trace_format::kResult, name));
     return name;
   }
   int id() const { return id_; }
@@ -79,7 +69,8 @@ I_DeviceInfo* RecordingContext::DeviceInfo(I_DeviceInfo* info, int* id) {
 
 // A returned object's number, or null when nothing is returned.
 TraceFields& Returned(TraceFields& fields, int id) {
-  return id != 0 ? fields.Number("returned", id) : fields.Null("returned");
+  return id != 0 ? fields.Number(trace_format::kReturned, id)
+                 : fields.Null(trace_format::kReturned);
 }
 
 class RecordingHidDevice final : public I_GPHidDeviceEx {
@@ -104,23 +95,24 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
   int GetAttributeA() override {
     const std::int64_t call = Enter("GetAttributeA", {});
     const int value = hid_->GetAttributeA();
-    context_->recorder->Return(call, TraceFields().Number("result", value));
+    context_->recorder->Return(call, TraceFields().Number(trace_format::kResult, value));
     return value;
   }
   int GetAttributeB() override {
     const std::int64_t call = Enter("GetAttributeB", {});
     const int value = hid_->GetAttributeB();
-    context_->recorder->Return(call, TraceFields().Number("result", value));
+    context_->recorder->Return(call, TraceFields().Number(trace_format::kResult, value));
     return value;
   }
   int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
                int arg0) override {
     TraceFields fields;
     if (commandBlock != nullptr) {
-      fields.Text("command", platform::HexDigits(static_cast<const std::uint8_t*>(commandBlock),
-                                                 kCommandBlockSize));
+      fields.Text(
+          trace_format::kCommand,
+          platform::HexDigits(static_cast<const std::uint8_t*>(commandBlock), kCommandBlockSize));
     } else {
-      fields.Null("command");
+      fields.Null(trace_format::kCommand);
     }
     fields.Number("direction", direction).Number("length", length);
     fields.Number("arg10", arg10).Number("arg3", arg3).Number("arg0", arg0);
@@ -128,23 +120,25 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
     const bool carriesData = bytes != nullptr && length >= 0;
     // What is sent is identified by its hash, taken before the library sees it; never the bytes.
     if (direction == 1 && carriesData) {
-      char crc[8];
-      std::snprintf(crc, sizeof crc, "%04x", Crc16(bytes, static_cast<std::size_t>(length)));
-      fields.Text("crc16", crc)
-          .Text("sha256", platform::Sha256Hex(bytes, static_cast<std::size_t>(length)));
+      fields
+          .Text(trace_format::kCrc16,
+                platform::Hex4(platform::Crc16(bytes, static_cast<std::size_t>(length))))
+          .Text(trace_format::kSha256,
+                platform::Sha256Hex(bytes, static_cast<std::size_t>(length)));
     } else if (direction == 1) {
-      fields.Null("crc16").Null("sha256");
+      fields.Null(trace_format::kCrc16).Null(trace_format::kSha256);
     }
     const std::int64_t call = Enter("Transfer", fields);
     const int result = hid_->Transfer(commandBlock, direction, data, length, arg10, arg3, arg0);
     TraceFields results;
-    results.Number("result", result);
+    results.Number(trace_format::kResult, result);
     // Whatever a read leaves in the buffer is what the program goes on with, so all of it.
     if (direction != 1) {
       if (carriesData) {
-        results.Text("data", platform::HexDigits(bytes, static_cast<std::size_t>(length)));
+        results.Text(trace_format::kData,
+                     platform::HexDigits(bytes, static_cast<std::size_t>(length)));
       } else {
-        results.Null("data");
+        results.Null(trace_format::kData);
       }
     }
     context_->recorder->Return(call, results);
@@ -184,7 +178,7 @@ class RecordingUsbDevice final : public I_UsbDevice {
       *hid = new RecordingHidDevice(context_, *hid, hidId);
     }
     TraceFields fields;
-    fields.Number("result", result);
+    fields.Number(trace_format::kResult, result);
     context_->recorder->Return(call, Returned(fields, hidId));
     return result;
   }
@@ -232,13 +226,13 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
     }
     const std::int64_t call = Enter("Enumerate", fields);
     const int result = agent_->Enumerate(request);
-    context_->recorder->Return(call, TraceFields().Number("result", result));
+    context_->recorder->Return(call, TraceFields().Number(trace_format::kResult, result));
     return result;
   }
   int GetCount() override {
     const std::int64_t call = Enter("GetCount", {});
     const int count = agent_->GetCount();
-    context_->recorder->Return(call, TraceFields().Number("result", count));
+    context_->recorder->Return(call, TraceFields().Number(trace_format::kResult, count));
     return count;
   }
   I_DeviceInfo* GetDeviceInfo(int position) override {
@@ -259,7 +253,7 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
       *device = new RecordingUsbDevice(context_, *device, deviceId);
     }
     TraceFields fields;
-    fields.Number("result", result);
+    fields.Number(trace_format::kResult, result);
     context_->recorder->Return(call, Returned(fields, deviceId));
     return result;
   }
@@ -290,7 +284,7 @@ int RecordedFactoryCall(const std::shared_ptr<CallRecorder>& recorder,
     created = new RecordingAgent(std::make_shared<RecordingContext>(recorder), created, agentId);
   }
   TraceFields fields;
-  fields.Number("result", result);
+  fields.Number(trace_format::kResult, result);
   recorder->Return(call, Returned(fields, agentId));
   *agent = created;
   return result;

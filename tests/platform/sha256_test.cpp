@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/hex_text.h"
+
 namespace {
 
 TEST(Sha256Test, KnownAnswersWholeAndInPieces) {

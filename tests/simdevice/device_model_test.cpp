@@ -6,8 +6,8 @@
 
 #include <cstring>
 
+#include "platform/crc16.h"
 #include "simdevice/command_decoder.h"
-#include "simdevice/crc16.h"
 #include "simdevice/result_codes.h"
 #include "simdevice_test_support.h"
 
@@ -19,21 +19,22 @@ using ::simdevice::testing::CommandBytes;
 using ::simdevice::testing::ParseOrFail;
 
 std::uint16_t CrcOf(const std::vector<std::uint8_t>& data) {
-  return Crc16(data.data(), data.size());
+  return platform::Crc16(data.data(), data.size());
 }
 
 TEST(Crc16Test, KnownAnswers) {
   const std::string digits = "123456789";
-  EXPECT_EQ(Crc16(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()), 0x29B1);
-  EXPECT_EQ(Crc16(nullptr, 0), 0xFFFF);
+  EXPECT_EQ(platform::Crc16(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()),
+            0x29B1);
+  EXPECT_EQ(platform::Crc16(nullptr, 0), 0xFFFF);
   const std::uint8_t zero = 0;
-  EXPECT_EQ(Crc16(&zero, 1), 0xE1F0);
+  EXPECT_EQ(platform::Crc16(&zero, 1), 0xE1F0);
 }
 
 TEST(Crc16Test, ContinuingOverPiecesEqualsTheWhole) {
   const std::vector<std::uint8_t> data = BlockData(3);
-  const std::uint16_t first = Crc16(data.data(), 1000);
-  EXPECT_EQ(Crc16Update(first, data.data() + 1000, data.size() - 1000), CrcOf(data));
+  const std::uint16_t first = platform::Crc16(data.data(), 1000);
+  EXPECT_EQ(platform::Crc16Update(first, data.data() + 1000, data.size() - 1000), CrcOf(data));
 }
 
 // ---- decoding ----

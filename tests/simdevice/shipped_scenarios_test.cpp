@@ -5,8 +5,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/crc16.h"
 #include "simdevice/agent_factory.h"
-#include "simdevice/crc16.h"
 #include "simdevice/simulated_world.h"
 #include "simdevice_test_support.h"
 
@@ -66,7 +66,7 @@ UpdateOutcome RunUpdate(const Scenario& scenario, std::uint32_t blockCount) {
   while (nextBlock <= blockCount && retries <= 10) {
     std::uint8_t* block = image.data() + (nextBlock - 1) * std::size_t{32768};
     const CommandBytes write =
-        testing::WriteBlockCommand(blockCount, nextBlock, Crc16(block, 32768));
+        testing::WriteBlockCommand(blockCount, nextBlock, platform::Crc16(block, 32768));
     const CommandBytes status = Command(2);
     if (hid->Transfer(write.data(), 1, block, 32768, 10, 3, 0) != 0 ||
         hid->Transfer(status.data(), 0, reply, 16, 10, 3, 0) != 0) {
@@ -84,7 +84,8 @@ UpdateOutcome RunUpdate(const Scenario& scenario, std::uint32_t blockCount) {
     if (requested != nextBlock) nextBlock = 1;
   }
   outcome.written = nextBlock > blockCount;
-  const CommandBytes confirm = testing::ConfirmChecksumCommand(Crc16(image.data(), image.size()));
+  const CommandBytes confirm =
+      testing::ConfirmChecksumCommand(platform::Crc16(image.data(), image.size()));
   std::memset(reply, 0xFF, sizeof reply);
   outcome.confirmed = hid->Transfer(confirm.data(), 0, reply, 16, 10, 3, 0) == 0 && reply[0] == 0;
   hid->Release();

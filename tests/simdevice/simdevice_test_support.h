@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "file_contents.h"
-#include "simdevice/crc16.h"
+#include "platform/crc16.h"
+#include "platform/hex_text.h"
 #include "simdevice/scenario.h"
 #include "simdevice/scenario_parser.h"
 #include "temporary_folder.h"
@@ -56,9 +57,7 @@ inline Scenario ParseOrFail(const std::string& text) {
 
 // The CRC-16 of some bytes as the trace writes it: four lower-case hex digits.
 inline std::string CrcText(const std::uint8_t* data, std::size_t length) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04x", Crc16(data, length));
-  return text;
+  return platform::Hex4(platform::Crc16(data, length));
 }
 
 using CommandBytes = std::array<std::uint8_t, 16>;

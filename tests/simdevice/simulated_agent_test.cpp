@@ -5,8 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/crc16.h"
 #include "simdevice/agent_factory.h"
-#include "simdevice/crc16.h"
 #include "simdevice/result_codes.h"
 #include "simdevice/simulated_world.h"
 #include "simdevice_test_support.h"
@@ -79,7 +79,8 @@ class SimulatedAgentTest : public ::testing::Test {
   }
   static int WriteBlock(I_GPHidDeviceEx* hid, std::uint32_t count, std::uint32_t block,
                         const std::vector<std::uint8_t>& data) {
-    const CommandBytes command = WriteBlockCommand(count, block, Crc16(data.data(), data.size()));
+    const CommandBytes command =
+        WriteBlockCommand(count, block, platform::Crc16(data.data(), data.size()));
     return hid->Transfer(command.data(), 1, const_cast<std::uint8_t*>(data.data()), 32768, 10, 3,
                          0);
   }
@@ -301,7 +302,7 @@ TEST_F(SimulatedAgentTest, AFullUpdateIsConfirmedOnlyWithTheRightChecksum) {
     }
     EXPECT_EQ(reply[4], 0) << "block " << block;
   }
-  const std::uint16_t crc = Crc16(image.data(), image.size());
+  const std::uint16_t crc = platform::Crc16(image.data(), image.size());
   CommandBytes confirm = testing::ConfirmChecksumCommand(crc ^ 1);
   ASSERT_EQ(hid->Transfer(confirm.data(), 0, reply, 16, 10, 3, 0), kResultOk);
   EXPECT_EQ(reply[0], 1);
@@ -334,7 +335,7 @@ TEST_F(SimulatedAgentTest, TraceLinesHaveTheirExactText) {
 
   const std::uint8_t infoReply[16] = {0, 0, 0, 0, 0, 1, 10};
   const std::uint8_t acceptedReply[16] = {};
-  const std::uint16_t dataCrc = Crc16(data.data(), data.size());
+  const std::uint16_t dataCrc = platform::Crc16(data.data(), data.size());
   char commandCrc[8];  // little-endian in the command block
   std::snprintf(commandCrc, sizeof commandCrc, "%02x%02x", dataCrc & 0xFF, dataCrc >> 8);
   const std::vector<std::string> expected = {
@@ -419,7 +420,8 @@ TEST_F(SimulatedAgentTest, TwoThreadsTransferToTwoDevicesAtOnce) {
       }
       image.insert(image.end(), data.begin(), data.end());
     }
-    const CommandBytes confirm = testing::ConfirmChecksumCommand(Crc16(image.data(), image.size()));
+    const CommandBytes confirm =
+        testing::ConfirmChecksumCommand(platform::Crc16(image.data(), image.size()));
     std::uint8_t reply[16];
     if (hid->Transfer(confirm.data(), 0, reply, 16, 10, 3, 0) != 0 || reply[0] != 0) ++*failures;
   };

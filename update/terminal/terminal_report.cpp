@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <cinttypes>
 
+#include "platform/hex_text.h"
+
 namespace {
 
 constexpr const char* kTimeLeftText = QT_TRANSLATE_NOOP("TerminalView", "残り約 %1");
@@ -27,25 +29,6 @@ QString Amount(std::uint64_t bytes, std::uint64_t totalBytes) {
 }
 
 }  // namespace
-
-std::string JsonString(std::string_view text) {
-  std::string json = "\"";
-  for (const char character : text) {
-    const auto byte = static_cast<unsigned char>(character);
-    if (character == '"' || character == '\\') {
-      json += '\\';
-      json += character;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-      json += escaped;
-    } else {
-      json += character;
-    }
-  }
-  json += '"';
-  return json;
-}
 
 QString ProgressText(int percent, std::uint64_t bytes, std::uint64_t totalBytes,
                      std::optional<std::chrono::seconds> timeLeft) {
@@ -111,10 +94,9 @@ void TerminalReport::Notice(const QString& text, bool endLine) {
 
 void TerminalReport::File(const std::string& name, const std::string& version, std::uint64_t bytes,
                           std::uint16_t crc) {
-  char crcText[8];
-  std::snprintf(crcText, sizeof crcText, "%04X", static_cast<unsigned>(crc));
   Event("{\"event\":\"file\",\"name\":" + JsonString(name) + ",\"version\":" + JsonString(version) +
-        ",\"bytes\":" + std::to_string(bytes) + ",\"crc16\":" + JsonString(crcText) + "}");
+        ",\"bytes\":" + std::to_string(bytes) +
+        ",\"crc16\":" + JsonString(platform::UpperHex4(crc)) + "}");
 }
 
 void TerminalReport::Device(const std::string& version) {

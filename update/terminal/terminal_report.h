@@ -10,12 +10,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/json_string.h"
+
 // The outcomes of the end event, as the history names them, and one for every other ending.
 inline constexpr const char* kTerminalOutcomeFailed = "failed";
 
-// A JSON string literal of text (UTF-8), quotes included: quote, backslash and control
-// characters escaped, so that any file name or message stays one valid JSON value.
-std::string JsonString(std::string_view text);
+// The events' strings are JSON string literals, as the call trace writes them.
+using platform::JsonString;
 
 // The progress line's words: " 42 %  1.3 / 3.0 MiB" (KiB for an image under one MiB), then
 // the time left when known ("残り約 0:12", translated in the context "TerminalView").

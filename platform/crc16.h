@@ -1,11 +1,11 @@
-// CRC-16/IBM-3740 (poly 0x1021, init 0xFFFF, not reflected, no final XOR), as the device
-// computes it over every block and over the whole image.
+// CRC-16/IBM-3740 (polynomial 0x1021, initial 0xFFFF, not reflected, no final XOR): the checksum
+// of the firmware image and of every block, for the updater, the simulated device and the trace.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace simdevice {
+namespace platform {
 
 inline constexpr std::uint16_t kCrc16Initial = 0xFFFF;
 
@@ -16,4 +16,4 @@ inline std::uint16_t Crc16(const std::uint8_t* data, std::size_t length) {
   return Crc16Update(kCrc16Initial, data, length);
 }
 
-}  // namespace simdevice
+}  // namespace platform
