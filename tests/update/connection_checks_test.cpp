@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,17 +70,11 @@ TEST(NormalModeNameList, ThatCannotBeHadFindsNothing) {
 class ConnectionPoll : public ::testing::Test {
  protected:
   void Use(const std::string& scenario) {
-    m_scenario = std::make_unique<ScopedScenario>(scenario);
-    m_agent = std::make_unique<C_GPUSBHIDStdAgentEx>();
-    m_context = std::make_unique<ScopedUpdateContext>(m_view, m_agent.get());
+    m_device.emplace(m_view, scenario);
     ConnectionPollCount = 0;
     EXPECT_EQ(SelectDevice(), kPhaseAdvance);
   }
-  void TearDown() override {
-    m_context.reset();
-    m_agent.reset();
-    m_scenario.reset();
-  }
+  void TearDown() override { m_device.reset(); }
 
   // Polls until one answers other than 1 or limit polls have run; returns the answers.
   std::vector<int> Poll(int limit) {
@@ -97,9 +91,7 @@ class ConnectionPoll : public ::testing::Test {
   ScriptedDeviceList m_normalModeList{
       std::vector<std::string>{"Logitech USB Optical Mouse", "VELDRA SCRIBOLANTE USB Device"}};
   RecordingUrlOpener m_opener;
-  std::unique_ptr<ScopedScenario> m_scenario;
-  std::unique_ptr<C_GPUSBHIDStdAgentEx> m_agent;
-  std::unique_ptr<ScopedUpdateContext> m_context;
+  std::optional<SimulatedPhaseContext> m_device;
 };
 
 TEST_F(ConnectionPoll, OneDeviceIsOpenedAndLogged) {
@@ -111,7 +103,7 @@ TEST_F(ConnectionPoll, OneDeviceIsOpenedAndLogged) {
   // The device at position 0 is open: a transfer goes through.
   const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
   std::uint8_t reply[16];
-  EXPECT_EQ(m_agent->SendCommand(0, command.bytes.data(), 0, reply, 16), 0);
+  EXPECT_EQ(m_device->agent.SendCommand(0, command.bytes.data(), 0, reply, 16), 0);
 }
 
 TEST_F(ConnectionPoll, TheFilterSelectsOnlyTheUpdateModeIds) {
@@ -204,8 +196,8 @@ TEST_F(ConnectionPoll, TwoDevicesEndWithoutOpeningEither) {
   EXPECT_TRUE(m_view.LogTexts().empty());
   const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
   std::uint8_t reply[16];
-  EXPECT_EQ(m_agent->SendCommand(0, command.bytes.data(), 0, reply, 16), 17);
-  EXPECT_EQ(m_agent->SendCommand(1, command.bytes.data(), 0, reply, 16), 17);
+  EXPECT_EQ(m_device->agent.SendCommand(0, command.bytes.data(), 0, reply, 16), 17);
+  EXPECT_EQ(m_device->agent.SendCommand(1, command.bytes.data(), 0, reply, 16), 17);
   EXPECT_EQ(m_normalModeList.Calls(), 0);
 }
 
