@@ -162,8 +162,7 @@ TEST_F(CallTraceProcessTest, TheCallTheDeviceNeverAnsweredIsOnRecordAndItsReplay
   const std::string trace = rootFolder() + "/stuck.jsonl";
   const std::map<std::string, std::string> answering = {{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}};
   SpawnedProgram& original = Start(answering, {"--record", trace});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !original.Running(); },
-                        kUpdateRunTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(original, "command=f601", 2));
   original.Signal(SIGTERM);
   ASSERT_TRUE(original.WaitForEnd(kHangTimeoutMs));
   const std::vector<std::string> calls = RecordedCalls(trace);

@@ -131,3 +131,8 @@ int ProcessTest::TraceLines(const std::string& text) const {
   }
   return count;
 }
+
+bool ProcessTest::WaitForTraceLines(SpawnedProgram& program, const std::string& text, int count,
+                                    int timeoutMs) const {
+  return WaitUntil([&] { return TraceLines(text) >= count || !program.Running(); }, timeoutMs);
+}

@@ -61,6 +61,10 @@ class ProcessTest : public testing::Test {
   void MakeNormalModeDeviceList();
   // Trace lines of the simulated library that contain text.
   int TraceLines(const std::string& text) const;
+  // Waits until the simulated library has traced at least count lines that contain text, or
+  // the program has ended; false if neither has come by timeoutMs.
+  bool WaitForTraceLines(SpawnedProgram& program, const std::string& text, int count,
+                         int timeoutMs = kUpdateRunTimeoutMs) const;
 
   QString workFolder() const { return m_root.filePath(QStringLiteral("work")); }
   // Where the programs of this test keep their update history.

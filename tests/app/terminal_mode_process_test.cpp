@@ -160,8 +160,7 @@ TEST_F(TerminalModeProcessTest, TheFirstSignalMidWriteWarnsAndTheSecondEndsAsClo
   // About six seconds of writing: time for two signals between the first and the last block.
   WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
   SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json"});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
-                        kUpdateRunTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f601", 2));
   ASSERT_TRUE(program.Running()) << program.ErrorOutput().toStdString();
   program.Signal(SIGINT);
   ASSERT_TRUE(program.WaitForOutput(QStringLiteral("書き込み中です"), kHangTimeoutMs))
