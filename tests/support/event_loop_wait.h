@@ -1,4 +1,4 @@
-// Waiting on the Qt event loop in the tests of the suites with Qt widgets: one wait that keeps
+// Waiting on the Qt event loop in the tests that run one: one wait that keeps
 // the loop serving while a condition comes true.
 #pragma once
 
