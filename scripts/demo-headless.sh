@@ -36,6 +36,11 @@ cleanup() {
   return 0
 }
 trap cleanup EXIT
+# Ends the demo as failed, with what went wrong.
+fail() {
+  echo "demo: $*" >&2
+  exit 1
+}
 for _ in $(seq 50); do
   xdotool getdisplaygeometry >/dev/null 2>&1 && break
   sleep 0.1
@@ -98,8 +103,7 @@ writing_shots=0
 about_shown=0
 while kill -0 "$app_pid" 2>/dev/null; do
   if [ $((SECONDS - start)) -gt "$time_limit" ]; then
-    echo "demo: the updater did not finish within $time_limit s" >&2
-    exit 1
+    fail "the updater did not finish within $time_limit s"
   fi
   # One box at a time: the first visible window that is not the main window.
   window=$(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null | grep -vx "$main_window" | head -n 1 || true)
@@ -151,27 +155,17 @@ echo "demo: the updater ended with exit status $exit_status"
 
 case "$scenario" in
   normal-mode)
-    grep -q '^\[message box\].*本体のバージョン' "$log" || {
-      echo "demo: the normal-mode message never appeared" >&2
-      exit 1
-    } ;;
+    grep -q '^\[message box\].*本体のバージョン' "$log" ||
+      fail "the normal-mode message never appeared" ;;
   no-library)
-    grep -q '^\[message box\].*SCRIBOLANTE X との接続に失敗しました' "$log" || {
-      echo "demo: the updater did not report the missing vendor library" >&2
-      exit 1
-    }
-    [ "$exit_status" -eq 2 ] || {
-      echo "demo: without a vendor library the updater ended with status $exit_status" >&2
-      exit 1
-    } ;;
+    grep -q '^\[message box\].*SCRIBOLANTE X との接続に失敗しました' "$log" ||
+      fail "the updater did not report the missing vendor library"
+    [ "$exit_status" -eq 2 ] ||
+      fail "without a vendor library the updater ended with status $exit_status" ;;
   default|rejects-blocks|update)
-    grep -q '^\[message box\].*SCRIBOLANTE X のUpdateが完了しました' "$log" || {
-      echo "demo: the update did not reach the completion message" >&2
-      exit 1
-    }
-    [ "$exit_status" -eq 0 ] || {
-      echo "demo: the update completed but the updater ended with status $exit_status" >&2
-      exit 1
-    } ;;
+    grep -q '^\[message box\].*SCRIBOLANTE X のUpdateが完了しました' "$log" ||
+      fail "the update did not reach the completion message"
+    [ "$exit_status" -eq 0 ] ||
+      fail "the update completed but the updater ended with status $exit_status" ;;
 esac
 echo "demo: done"

@@ -1,4 +1,4 @@
-// Event-loop waits, unique guard names, the start of one whole update and the box watcher.
+// Unique guard names, the start of one whole update and the box watcher.
 #include "app_test_support.h"
 
 #include <gtest/gtest.h>
@@ -6,25 +6,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
 #include "update/firmware_image.h"
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  while (!condition()) {
-    if (elapsed.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
-}
 
 std::string UniqueGuardName() {
   static std::atomic<int> counter{0};

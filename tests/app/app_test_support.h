@@ -1,5 +1,5 @@
-// Helpers for the application shell's tests: event-loop waits, a guard name of their own,
-// the start of one whole update, and a watcher that answers the update sequence's boxes.
+// Helpers for the application shell's tests: a guard name of their own, the start of one whole
+// update, and a watcher that answers the update sequence's boxes (WaitUntil comes along).
 #pragma once
 
 #include <QMessageBox>
@@ -14,11 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "event_loop_wait.h"
 #include "scoped_environment.h"
-
-// Runs the event loop until condition holds; false if it has not after timeoutMs (a guard
-// against hanging, never a measure of speed).
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 30000);
 
 // A connection-guard name used by no other test, program or parallel run.
 std::string UniqueGuardName();

@@ -23,9 +23,6 @@
 
 namespace {
 
-// A whole update of two blocks, in a sanitizer build too.
-constexpr int kTraceRunTimeoutMs = 90000;
-
 using test_support::FileBytes;
 
 // The call records of a trace without their times, which differ from run to run.
@@ -58,13 +55,6 @@ std::string RecordField(const std::string& record, const std::string& key) {
 
 class CallTraceProcessTest : public ProcessTest {
  protected:
-  void ExpectEnd(SpawnedProgram& program, int status) {
-    ASSERT_TRUE(program.WaitForEnd(kTraceRunTimeoutMs)) << program.ErrorOutput().toStdString();
-    const std::string errors = program.ErrorOutput().toStdString();
-    EXPECT_TRUE(program.ExitedNormally()) << errors;
-    EXPECT_EQ(program.ExitCode(), status) << errors;
-    ExpectNoSanitizerReport(errors);
-  }
   std::string firmwarePath() const { return workFolder().toStdString() + "/SC5_Firmware_v1.3.bin"; }
 };
 
@@ -72,7 +62,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   WriteFirmware(2);
   const std::string recorded = rootFolder() + "/recorded.jsonl";
   SpawnedProgram& original = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}}, {"--record", recorded});
-  ExpectEnd(original, 0);
+  ExpectEndsWith(original, 0);
   const std::vector<std::string> calls = RecordedCalls(recorded);
   ASSERT_FALSE(calls.empty());
   // The header names the library the calls went to, loaded.
@@ -99,7 +89,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
       {"FWU_AUTO_ANSWER_VIEW_BOXES", "9"}};
   const std::string again = rootFolder() + "/again.jsonl";
   SpawnedProgram& replay = Start(replaying, {"--record", again});
-  ExpectEnd(replay, 0);
+  ExpectEndsWith(replay, 0);
   EXPECT_TRUE(replay.ErrorOutput().contains(QStringLiteral("[log] Update Complete.")));
   EXPECT_FALSE(replay.ErrorOutput().contains(QStringLiteral("replay"))) << "nothing parted";
   EXPECT_EQ(RecordedCalls(again), calls);
@@ -109,7 +99,7 @@ TEST_F(CallTraceProcessTest, ARecordedUpdateReplaysAlikeAndAChangedByteIsCaughtA
   changed[1000] = static_cast<char>(changed[1000] ^ 0x01);
   std::ofstream(firmwarePath(), std::ios::binary | std::ios::trunc) << changed;
   SpawnedProgram& differing = Start(replaying);
-  ExpectEnd(differing, 2);
+  ExpectEndsWith(differing, 2);
   const QString seq = QString::fromStdString(RecordSeq(calls[firstWrite]));
   EXPECT_TRUE(differing.ErrorOutput().contains(
       QStringLiteral("call %1 I_GPHidDeviceEx#1::Transfer differs in ").arg(seq)))
@@ -130,7 +120,7 @@ TEST_F(CallTraceProcessTest, ATraceThatCannotBeWrittenStopsNothing) {
   ASSERT_GE(reader, 0);
   for (const std::string& trace : {firmwarePath(), notes, std::string("/dev/full"), fifo}) {
     SpawnedProgram& program = Start({{"FWU_AUTO_ANSWER_VIEW_BOXES", "2"}}, {"--record", trace});
-    ExpectEnd(program, 0);
+    ExpectEndsWith(program, 0);
     const QString errors = program.ErrorOutput();
     EXPECT_EQ(errors.count(QStringLiteral("scribolante-fw-updater: ")), 1) << errors.toStdString();
     EXPECT_TRUE(errors.contains(QStringLiteral("the update goes on"))) << errors.toStdString();
@@ -147,7 +137,7 @@ TEST_F(CallTraceProcessTest, ASecondCopyLeavesTheRunningCopysTraceAlone) {
   WriteFirmware(2);
   const std::string trace = rootFolder() + "/session.jsonl";
   SpawnedProgram& first = Start({}, {"--record", trace});
-  ASSERT_TRUE(first.WaitForOutput(kConfirmationBox, kTraceRunTimeoutMs))
+  ASSERT_TRUE(first.WaitForOutput(kConfirmationBox, kUpdateRunTimeoutMs))
       << first.ErrorOutput().toStdString();
   const std::string before = FileBytes(trace);
   ASSERT_EQ(before.rfind("{\"format\":\"scribolante-fw-updater-trace\"", 0), 0u);
@@ -172,8 +162,7 @@ TEST_F(CallTraceProcessTest, TheCallTheDeviceNeverAnsweredIsOnRecordAndItsReplay
   const std::string trace = rootFolder() + "/stuck.jsonl";
   const std::map<std::string, std::string> answering = {{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}};
   SpawnedProgram& original = Start(answering, {"--record", trace});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !original.Running(); },
-                        kTraceRunTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(original, "command=f601", 2));
   original.Signal(SIGTERM);
   ASSERT_TRUE(original.WaitForEnd(kHangTimeoutMs));
   const std::vector<std::string> calls = RecordedCalls(trace);
@@ -191,7 +180,7 @@ TEST_F(CallTraceProcessTest, TheCallTheDeviceNeverAnsweredIsOnRecordAndItsReplay
                             "call %1 I_GPHidDeviceEx#1::Transfer: the recorded device "
                             "never answered this call")
                             .arg(QString::fromStdString(RecordSeq(last)));
-  ASSERT_TRUE(replay.WaitForOutput(stuck, kTraceRunTimeoutMs))
+  ASSERT_TRUE(replay.WaitForOutput(stuck, kUpdateRunTimeoutMs))
       << replay.ErrorOutput().toStdString();
   EXPECT_TRUE(replay.Running()) << "held in the call, as the device held the original";
   replay.Signal(SIGTERM);

@@ -150,8 +150,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase4InMidWrite) {
   // A quarter of a second per block: the writes take seconds.
   WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
   SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
-                        kPhaseTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f601", 2, kPhaseTimeoutMs));
   CloseAndCheck(program, "phase4-mid-write");
   EXPECT_FALSE(program.ErrorOutput().contains(kConfirmingChecksum)) << "it was not mid-write";
   EXPECT_TRUE(HistoryEndsWith("\tclosed"));
@@ -162,8 +161,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase4RepeatedRequestsWhileClosingChangeNothing) {
   WriteFirmware(16);
   WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
   SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
-                        kPhaseTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f601", 2, kPhaseTimeoutMs));
   // Ctrl+C pressed again and again while the worker finishes its transfer, then the session.
   CloseAndCheck(program, "phase4-repeated-requests", {SIGINT, SIGINT, SIGTERM, SIGHUP});
   EXPECT_FALSE(program.ErrorOutput().contains(kConfirmingChecksum));
@@ -187,8 +185,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase4WithATransferThatNeverReturns) {
   // Exchange 4 is the transfer of block 2.
   WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 4\n");
   SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
-                        kPhaseTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f601", 2, kPhaseTimeoutMs));
   CloseAndCheck(program, "phase4-stuck-transfer");
   EXPECT_TRUE(program.ErrorOutput().contains(QStringLiteral("did not answer")));
   EXPECT_EQ(TraceLines("command=f601"), 2);
@@ -200,8 +197,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase3WithADeviceReadThatNeverReturns) {
   WriteFirmware(4);
   WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 1\n");
   SpawnedProgram& program = StartProgram();
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f600") >= 1 || !program.Running(); },
-                        kPhaseTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f600", 1, kPhaseTimeoutMs));
   CloseAndCheck(program, "phase3-stuck-device-read");
   EXPECT_FALSE(program.ErrorOutput().contains(kConfirmationBox));
 }
@@ -213,8 +209,7 @@ TEST_F(CloseAtEveryPhaseTest, Phase5WithAChecksumReadThatNeverReturns) {
   // Exchange 1 is the device information, 2 to 5 the two blocks and their status: 6 the checksum.
   WriteScenario("list 1 SCRIBOLANTE-X-1\nhang 6\n");
   SpawnedProgram& program = StartProgram({{"FWU_AUTO_ANSWER_VIEW_BOXES", "1"}});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f603") >= 1 || !program.Running(); },
-                        kPhaseTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f603", 1, kPhaseTimeoutMs));
   program.Signal(SIGTERM);
   // A second copy started while the first is still stuck in the device is refused.
   SpawnedProgram& second = Start({{"FWU_AUTO_ANSWER_BOXES", "1"}});

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int kBusWaitMs = 20000;
-constexpr int kUpdateTimeoutMs = 90000;
 
 const QString kProgramName = QStringLiteral("SCRIBOLANTE X FW Updater");
 const QString kDesktopEntry = QStringLiteral("application://FWUpdater.AppID.NoVersion.desktop");
@@ -94,7 +93,7 @@ TEST_F(DesktopBusProcessTest, TheLockIsHeldWhileBlocksAreWrittenAndReleasedAtCom
   EXPECT_EQ(locks[0].mode, QStringLiteral("block"));
   EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox)) << "the lock came after the writes";
 
-  ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kUpdateTimeoutMs))
+  ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kUpdateRunTimeoutMs))
       << program.ErrorOutput().toStdString();
   // Released while the completion message waits for the user.
   EXPECT_TRUE(WaitForLock(false));
@@ -117,7 +116,7 @@ TEST_F(DesktopBusProcessTest, AFailureThatStartsOverHoldsNoLockInItsPauseAndTake
   SpawnedProgram& program = StartOnPrivateBuses(4);
 
   ASSERT_TRUE(WaitForLock(true)) << program.ErrorOutput().toStdString();
-  ASSERT_TRUE(program.WaitForOutput(kFailureBox, kUpdateTimeoutMs))
+  ASSERT_TRUE(program.WaitForOutput(kFailureBox, kUpdateRunTimeoutMs))
       << program.ErrorOutput().toStdString();
   // Gone before the next question ends the pause.
   const auto secondQuestion = [&] { return program.ErrorOutput().count(kConfirmationBox) >= 2; };
@@ -125,7 +124,7 @@ TEST_F(DesktopBusProcessTest, AFailureThatStartsOverHoldsNoLockInItsPauseAndTake
   EXPECT_FALSE(secondQuestion()) << "the pause ended before the lock was released";
   ASSERT_TRUE(WaitForLock(true)) << "the second attempt wrote without a lock";
 
-  ASSERT_TRUE(program.WaitForEnd(kUpdateTimeoutMs));
+  ASSERT_TRUE(program.WaitForEnd(kUpdateRunTimeoutMs));
   EXPECT_EQ(program.ExitCode(), 0) << program.ErrorOutput().toStdString();
   EXPECT_TRUE(WaitForLock(false));
 }
@@ -135,7 +134,7 @@ TEST_F(DesktopBusProcessTest, ALogindThatNeverAnswersDoesNotHoldTheUpdate) {
   WriteFirmware(4);
   SpawnedProgram& program = StartOnPrivateBuses(2);
   // The whole update within the normal wait, while the request is still unanswered.
-  ASSERT_TRUE(program.WaitForEnd(kUpdateTimeoutMs)) << program.ErrorOutput().toStdString();
+  ASSERT_TRUE(program.WaitForEnd(kUpdateRunTimeoutMs)) << program.ErrorOutput().toStdString();
   EXPECT_EQ(program.ExitCode(), 0) << program.ErrorOutput().toStdString();
   EXPECT_TRUE(m_system.MockLog().contains(QStringLiteral("Inhibit"))) << "no request was made";
   ExpectNoSanitizerReport(program.ErrorOutput().toStdString());

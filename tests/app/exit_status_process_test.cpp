@@ -21,9 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A whole update of a few blocks, in a sanitizer build too.
-constexpr int kRunTimeoutMs = 90000;
-
 using test_support::FileLines;
 
 // The line of a start without any display, for a Japanese-speaking user.
@@ -33,15 +30,6 @@ const QString kNoDisplayLine = QStringLiteral(
 
 class ExitStatusProcessTest : public ProcessTest {
  protected:
-  // Waits for the end; a program that does not end fails the test instead of hanging it.
-  void ExpectEndsWith(SpawnedProgram& program, int status) {
-    ASSERT_TRUE(program.WaitForEnd(kRunTimeoutMs)) << program.ErrorOutput().toStdString();
-    const std::string errors = program.ErrorOutput().toStdString();
-    EXPECT_TRUE(program.ExitedNormally()) << "signal " << program.EndingSignal() << "\n" << errors;
-    EXPECT_EQ(program.ExitCode(), status) << errors;
-    ExpectNoSanitizerReport(errors);
-  }
-
   // Moves the firmware file the fixture wrote into a folder of its own, outside the working
   // folder, under name; returns that folder.
   fs::path MoveFirmwareAway(const std::string& name = "SC5_Firmware_v1.3.bin") {

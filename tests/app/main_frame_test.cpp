@@ -50,19 +50,44 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+// A test's working folder, the current folder for as long as it lives: a firmware file
+// (SC5_Firmware_v1.0.bin) and a scenario that the simulated library is pointed at.
+class ScenarioWorkingFolder {
+ public:
+  ScenarioWorkingFolder() = default;
+  ~ScenarioWorkingFolder() {
+    if (!m_previous.isEmpty()) QDir::setCurrent(m_previous);
+  }
+  ScenarioWorkingFolder(const ScenarioWorkingFolder&) = delete;
+  ScenarioWorkingFolder& operator=(const ScenarioWorkingFolder&) = delete;
+
+  // Writes a firmware file of firmwareBytes bytes and the scenario, points the simulated
+  // library at it and makes the folder current; false if any of it failed.
+  bool Enter(qsizetype firmwareBytes, const QString& scenarioName, const QByteArray& scenario) {
+    if (!m_folder.isValid()) return false;
+    if (!WriteFile(m_folder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")),
+                   QByteArray(firmwareBytes, 0x5A))) {
+      return false;
+    }
+    const QString scenarioPath = m_folder.filePath(scenarioName);
+    if (!WriteFile(scenarioPath, scenario)) return false;
+    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenarioPath.toStdString());
+    m_previous = QDir::currentPath();
+    return QDir::setCurrent(m_folder.path());
+  }
+
+ private:
+  QTemporaryDir m_folder;
+  QString m_previous;
+  std::optional<ScopedEnvironment> m_scenario;
+};
+
 class MainFrameTest : public testing::Test {
  protected:
   void SetUp() override {
     // The update sequence runs behind the frame. Given a firmware file and no device it polls
     // without a word, so no box of its own takes the focus while keys are pressed.
-    ASSERT_TRUE(m_workingFolder.isValid());
-    m_previousFolder = QDir::currentPath();
-    ASSERT_TRUE(WriteFile(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")),
-                          QByteArray(1024, 0x5A)));
-    const QString scenario = m_workingFolder.filePath(QStringLiteral("nothing-connected.scenario"));
-    ASSERT_TRUE(WriteFile(scenario, "list 1\n"));
-    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.toStdString());
-    ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
+    ASSERT_TRUE(m_folder.Enter(1024, QStringLiteral("nothing-connected.scenario"), "list 1\n"));
 
     m_application = std::make_unique<CFWUpdaterApp>(UniqueGuardName());
     ASSERT_TRUE(m_application->InitInstance());
@@ -109,14 +134,9 @@ class MainFrameTest : public testing::Test {
     poll->start(10);
   }
 
-  void TearDown() override {
-    m_application.reset();
-    QDir::setCurrent(m_previousFolder);
-  }
+  void TearDown() override { m_application.reset(); }
 
-  QTemporaryDir m_workingFolder;
-  QString m_previousFolder;
-  std::optional<ScopedEnvironment> m_scenario;
+  ScenarioWorkingFolder m_folder;
   BoxWatcher m_boxes;
   std::unique_ptr<CFWUpdaterApp> m_application;
   CMainFrame* m_frame = nullptr;
@@ -318,14 +338,8 @@ TEST_F(MainFrameTest, NewOpenAndSaveWriteNoFileAnywhere) {
 class CloseWhileWritingTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(m_workingFolder.isValid());
-    m_previousFolder = QDir::currentPath();
-    ASSERT_TRUE(WriteFile(m_workingFolder.filePath(QStringLiteral("SC5_Firmware_v1.0.bin")),
-                          QByteArray(16 * 32768, 0x5A)));
-    const QString scenario = m_workingFolder.filePath(QStringLiteral("slow.scenario"));
-    ASSERT_TRUE(WriteFile(scenario, "list 1 SCRIBOLANTE-X-1\nrate 65536\n"));
-    m_scenario.emplace("GPLUS_SIM_SCENARIO", scenario.toStdString());
-    ASSERT_TRUE(QDir::setCurrent(m_workingFolder.path()));
+    ASSERT_TRUE(m_folder.Enter(16 * 32768, QStringLiteral("slow.scenario"),
+                               "list 1 SCRIBOLANTE-X-1\nrate 65536\n"));
     m_guardName = UniqueGuardName();
     m_application = std::make_unique<CFWUpdaterApp>(m_guardName);
     ASSERT_TRUE(m_application->InitInstance());
@@ -333,18 +347,13 @@ class CloseWhileWritingTest : public testing::Test {
     ASSERT_TRUE(WaitUntil([&] { return m_frame->view()->UpdateBeingWritten(); }));
   }
 
-  void TearDown() override {
-    m_application.reset();
-    QDir::setCurrent(m_previousFolder);
-  }
+  void TearDown() override { m_application.reset(); }
 
   int Position() const {
     return m_frame->view()->findChild<QProgressBar*>(QStringLiteral("progress1001"))->value();
   }
 
-  QTemporaryDir m_workingFolder;
-  QString m_previousFolder;
-  std::optional<ScopedEnvironment> m_scenario;
+  ScenarioWorkingFolder m_folder;
   std::string m_guardName;
   std::vector<QMessageBox::StandardButton> m_answers;  // for the close question, in turn
   std::vector<bool> m_noWasDefault;

@@ -30,6 +30,14 @@ void ExpectNoSanitizerReport(const std::string& errors) {
   EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
 }
 
+void ExpectEndsWith(SpawnedProgram& program, int status, int timeoutMs) {
+  ASSERT_TRUE(program.WaitForEnd(timeoutMs)) << program.ErrorOutput().toStdString();
+  const std::string errors = program.ErrorOutput().toStdString();
+  EXPECT_TRUE(program.ExitedNormally()) << "signal " << program.EndingSignal() << "\n" << errors;
+  EXPECT_EQ(program.ExitCode(), status) << errors;
+  ExpectNoSanitizerReport(errors);
+}
+
 void ProcessTest::SetUp() {
   ASSERT_TRUE(m_root.isValid());
   ASSERT_TRUE(QFileInfo(QString::fromStdString(ProgramPath())).isExecutable()) << ProgramPath();
@@ -61,9 +69,8 @@ SpawnedProgram& ProcessTest::Start(const std::map<std::string, std::string>& ext
                                         "LANGUAGE"};
   removedNames.insert(removedNames.end(), removed.begin(), removed.end());
   const std::string errorFile = root + "/stderr-" + std::to_string(m_programs.size());
-  m_programs.push_back(std::make_unique<SpawnedProgram>(workFolder().toStdString(), errorFile,
-                                                        environment, removedNames, m_program,
-                                                        arguments));
+  m_programs.push_back(std::make_unique<SpawnedProgram>(
+      workFolder().toStdString(), errorFile, environment, removedNames, m_program, arguments));
   SpawnedProgram& program = *m_programs.back();
   EXPECT_TRUE(program.started()) << ProgramPath();
   return program;
@@ -123,4 +130,9 @@ int ProcessTest::TraceLines(const std::string& text) const {
     if (line.find(text) != std::string::npos) ++count;
   }
   return count;
+}
+
+bool ProcessTest::WaitForTraceLines(SpawnedProgram& program, const std::string& text, int count,
+                                    int timeoutMs) const {
+  return WaitUntil([&] { return TraceLines(text) >= count || !program.Running(); }, timeoutMs);
 }

@@ -27,6 +27,13 @@ inline const QString kCompletionBox =
 // Fails the test if standard error holds a sanitizer's report.
 void ExpectNoSanitizerReport(const std::string& errors);
 
+// How long a whole update of a few blocks may take, in a sanitizer build too.
+inline constexpr int kUpdateRunTimeoutMs = 90000;
+
+// Waits for the program's end, then checks that it ended by itself with status and without a
+// sanitizer's report; a program that does not end fails the test instead of hanging it.
+void ExpectEndsWith(SpawnedProgram& program, int status, int timeoutMs = kUpdateRunTimeoutMs);
+
 class ProcessTest : public testing::Test {
  protected:
   void SetUp() override;
@@ -54,6 +61,10 @@ class ProcessTest : public testing::Test {
   void MakeNormalModeDeviceList();
   // Trace lines of the simulated library that contain text.
   int TraceLines(const std::string& text) const;
+  // Waits until the simulated library has traced at least count lines that contain text, or
+  // the program has ended; false if neither has come by timeoutMs.
+  bool WaitForTraceLines(SpawnedProgram& program, const std::string& text, int count,
+                         int timeoutMs = kUpdateRunTimeoutMs) const;
 
   QString workFolder() const { return m_root.filePath(QStringLiteral("work")); }
   // Where the programs of this test keep their update history.

@@ -20,9 +20,6 @@
 
 namespace {
 
-// A whole update of a few blocks, in a sanitizer build too.
-constexpr int kTerminalRunTimeoutMs = 90000;
-
 using test_support::FileLines;
 
 class TerminalModeProcessTest : public ProcessTest {
@@ -34,14 +31,13 @@ class TerminalModeProcessTest : public ProcessTest {
                  {"DISPLAY", "WAYLAND_DISPLAY", "FWU_ECHO_UI"});
   }
 
-  void ExpectEndsWith(SpawnedProgram& program, int status) {
-    ASSERT_TRUE(program.WaitForEnd(kTerminalRunTimeoutMs)) << program.ErrorOutput().toStdString();
-    const std::string errors = program.ErrorOutput().toStdString();
-    EXPECT_TRUE(program.ExitedNormally()) << "signal " << program.EndingSignal() << "\n" << errors;
-    EXPECT_EQ(program.ExitCode(), status) << errors;
-    ExpectNoSanitizerReport(errors);
-    // With QT_DEBUG_PLUGINS, each plugin folder Qt looks into is a "qt.core.plugin" line.
-    EXPECT_FALSE(program.ErrorOutput().contains(QStringLiteral("qt.core.plugin"))) << errors;
+  // Ends as ExpectEndsWith checks, and never looked for a platform plugin: with
+  // QT_DEBUG_PLUGINS, each plugin folder Qt looks into is a "qt.core.plugin" line.
+  void ExpectEndsWithoutPlatform(SpawnedProgram& program, int status) {
+    ExpectEndsWith(program, status);
+    if (HasFatalFailure()) return;
+    EXPECT_FALSE(program.ErrorOutput().contains(QStringLiteral("qt.core.plugin")))
+        << program.ErrorOutput().toStdString();
   }
 
   // Every line of standard output as a JSON object; a line that is not one fails the test.
@@ -73,10 +69,11 @@ TEST_F(TerminalModeProcessTest, YesCompletesWithoutADisplayAndTheJsonTellsEveryS
   WriteFirmware(3);
   const std::string trace = rootFolder() + "/terminal.jsonl";
   SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json", "--record", trace});
-  ExpectEndsWith(program, 0);
+  ExpectEndsWithoutPlatform(program, 0);
   // --record works here as in the window: the trace starts once the guard is held.
   const std::string traceText = test_support::FileBytes(trace);
-  EXPECT_NE(traceText.find("\"libraryLoaded\":true"), std::string::npos) << traceText.substr(0, 400);
+  EXPECT_NE(traceText.find("\"libraryLoaded\":true"), std::string::npos)
+      << traceText.substr(0, 400);
   EXPECT_NE(traceText.find("Transfer"), std::string::npos);
   // The device got every block and confirmed the image.
   EXPECT_EQ(TraceLines("command=f601"), 3);
@@ -123,7 +120,7 @@ TEST_F(TerminalModeProcessTest, YesCompletesWithoutADisplayAndTheJsonTellsEveryS
 TEST_F(TerminalModeProcessTest, WithoutATerminalAndWithoutYesNothingIsWritten) {
   WriteFirmware(2);
   SpawnedProgram& program = StartInTerminal({"--cli", "--json"});
-  ExpectEndsWith(program, 2);
+  ExpectEndsWithoutPlatform(program, 2);
   EXPECT_EQ(TraceLines("command=f601"), 0);
   const auto history = FileLines(historyFile());
   ASSERT_EQ(history.size(), 1u);
@@ -137,7 +134,7 @@ TEST_F(TerminalModeProcessTest, TwoDevicesEndWithTheirMessageAndTwo) {
   WriteFirmware(2);
   WriteScenario("list 1 SCRIBOLANTE-X-1 SCRIBOLANTE-X-2\n");
   SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json"});
-  ExpectEndsWith(program, 2);
+  ExpectEndsWithoutPlatform(program, 2);
   const std::vector<QJsonObject> events = Events(program);
   ExpectEnd(events, "failed", 2);
   ASSERT_GE(events.size(), 2u);
@@ -151,7 +148,7 @@ TEST_F(TerminalModeProcessTest, TwoDevicesEndWithTheirMessageAndTwo) {
 TEST_F(TerminalModeProcessTest, WhereTheWindowStartsOverTheTerminalEndsAfterTheMessage) {
   // No firmware file: the window says so and looks again a second later, for ever.
   SpawnedProgram& program = StartInTerminal({"--cli", "--json"});
-  ExpectEndsWith(program, 2);
+  ExpectEndsWithoutPlatform(program, 2);
   const QString errors = program.ErrorOutput();
   EXPECT_EQ(errors.count(QStringLiteral("バイナリファイルが見つかりませんでした。")), 1)
       << errors.toStdString();
@@ -163,15 +160,14 @@ TEST_F(TerminalModeProcessTest, TheFirstSignalMidWriteWarnsAndTheSecondEndsAsClo
   // About six seconds of writing: time for two signals between the first and the last block.
   WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 131072\n");
   SpawnedProgram& program = StartInTerminal({"--cli", "--yes", "--json"});
-  ASSERT_TRUE(WaitUntil([&] { return TraceLines("command=f601") >= 2 || !program.Running(); },
-                        kTerminalRunTimeoutMs));
+  ASSERT_TRUE(WaitForTraceLines(program, "command=f601", 2));
   ASSERT_TRUE(program.Running()) << program.ErrorOutput().toStdString();
   program.Signal(SIGINT);
   ASSERT_TRUE(program.WaitForOutput(QStringLiteral("書き込み中です"), kHangTimeoutMs))
       << program.ErrorOutput().toStdString();
   EXPECT_TRUE(program.Running()) << "the first signal only warns";
   program.Signal(SIGTERM);
-  ExpectEndsWith(program, 2);
+  ExpectEndsWithoutPlatform(program, 2);
   EXPECT_LT(TraceLines("command=f601"), 24);
   EXPECT_EQ(TraceLines("command=f603"), 0);
   const auto history = FileLines(historyFile());
@@ -186,14 +182,14 @@ TEST_F(TerminalModeProcessTest, ASecondCopyIsRefusedWithTheMultipleStartMessageA
   SpawnedProgram& first = StartInTerminal({"--cli"});
   ASSERT_TRUE(first.WaitForOutput(QStringLiteral("[log] USB Connecting..."), kHangTimeoutMs));
   SpawnedProgram& second = StartInTerminal({"--cli", "--yes", "--json"});
-  ExpectEndsWith(second, 1);
+  ExpectEndsWithoutPlatform(second, 1);
   EXPECT_EQ(second.ErrorOutput(),
             QStringLiteral("他のアプリケーションが起動しているため、SCRIBOLANTE X との通信が"
                            "できません。 終了します。\n"));
   ExpectEnd(Events(second), "failed", 1);
   // Outside the writes one signal ends the waiting copy, as it ends the window.
   first.Signal(SIGTERM);
-  ExpectEndsWith(first, 2);
+  ExpectEndsWithoutPlatform(first, 2);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -13,6 +12,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "temporary_folder.h"
 
 namespace {
 
@@ -61,14 +62,8 @@ class SilentServer {
 
 class DisplayProbeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fwu-display-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_folder = pattern;
-  }
-  void TearDown() override { fs::remove_all(m_folder); }
-
-  fs::path m_folder;
+  test_support::TemporaryFolder m_temporary{"fwu-display"};
+  const fs::path m_folder = m_temporary.path();
 };
 
 TEST(PlatformsQtWouldTry, TheOptionBeatsTheVariableWhichBeatsTheSession) {

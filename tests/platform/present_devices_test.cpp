@@ -2,7 +2,6 @@
 #include "platform/present_devices.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +9,7 @@
 #include <string>
 
 #include "scoped_environment.h"
+#include "temporary_folder.h"
 
 namespace {
 
@@ -18,16 +18,6 @@ using platform::SysfsPresentDeviceList;
 
 class FakeSysfs : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fwu-sysfs-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_root = pattern;
-  }
-  void TearDown() override {
-    std::error_code error;
-    fs::remove_all(m_root, error);
-  }
-
   void WriteFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
@@ -66,7 +56,8 @@ class FakeSysfs : public ::testing::Test {
     return *names;
   }
 
-  fs::path m_root;
+  test_support::TemporaryFolder m_temporary{"fwu-sysfs"};
+  const fs::path m_root = m_temporary.path();
 };
 
 TEST_F(FakeSysfs, NamesUsbDisksBySpacePaddedScsiStringsAndIgnoresOtherDisks) {

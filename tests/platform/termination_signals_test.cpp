@@ -6,13 +6,13 @@
 #include <signal.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 #include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include "event_loop_wait.h"
 
 namespace {
 
@@ -23,16 +23,11 @@ void CountingHandler(int) {
   customHandlerCalls.fetch_add(1);
 }
 
-// Runs the event loop until condition holds; false after a generous while (a guard against a
-// hang, never a measure of speed).
-bool ProcessEventsUntil(const std::function<bool()>& condition) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  while (!condition()) {
-    if (elapsed.elapsed() > 20000) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
+// Waits as WaitUntil does, then lets the event loop run a little longer, so that an emission
+// that must not follow has its chance to show.
+bool WaitUntilThenSettle(const std::function<bool()>& condition) {
+  if (!WaitUntil(condition)) return false;
+  for (int spin = 0; spin < 20; ++spin) QCoreApplication::processEvents();
   return true;
 }
 
@@ -93,14 +88,13 @@ TEST_F(TerminationSignalsTest, EachSignalIsEmittedOnTheEventLoopAndTheProcessGoe
   ASSERT_EQ(::raise(SIGHUP), 0);
   // Nothing is emitted inside the handler: only the event loop delivers.
   EXPECT_TRUE(m_received.empty());
-  ASSERT_TRUE(ProcessEventsUntil([&] { return m_received.size() >= 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return m_received.size() >= 3; }));
   EXPECT_EQ(m_received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
 
   // Another burst while the receiver is still busy is delivered too, and nothing more.
   m_received.clear();
   ASSERT_EQ(::raise(SIGINT), 0);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !m_received.empty(); }));
-  for (int spin = 0; spin < 20; ++spin) QCoreApplication::processEvents();
+  ASSERT_TRUE(WaitUntilThenSettle([&] { return !m_received.empty(); }));
   EXPECT_EQ(m_received, std::vector<int>{SIGINT});
 }
 
@@ -117,7 +111,7 @@ TEST_F(TerminationSignalsTest, SignalTakenOnAnotherThreadIsEmittedOnTheCreatingT
   // raise() on a thread of its own runs the handler on that thread.
   std::thread other([] { ::raise(SIGTERM); });
   other.join();
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !m_received.empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !m_received.empty(); }));
   EXPECT_EQ(m_received, std::vector<int>{SIGTERM});
   EXPECT_EQ(emittedOn, std::this_thread::get_id());
 }
@@ -133,8 +127,7 @@ TEST_F(TerminationSignalsTest, ReceiverMayDestroyTheObjectWhileMoreSignalsWait) 
                    });
   ASSERT_EQ(::raise(SIGTERM), 0);
   ASSERT_EQ(::raise(SIGHUP), 0);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return emissions > 0; }));
-  for (int spin = 0; spin < 20; ++spin) QCoreApplication::processEvents();
+  ASSERT_TRUE(WaitUntilThenSettle([&] { return emissions > 0; }));
   EXPECT_EQ(emissions, 1);
   // The dispositions went back with it: a fresh instance installs again.
   EXPECT_EQ(Disposition(SIGTERM), SIG_DFL);
@@ -150,7 +143,7 @@ TEST_F(TerminationSignalsTest, DestructionGivesBackTheHandlersThatWereThere) {
     Record(termination);
     EXPECT_NE(Disposition(SIGTERM), &CountingHandler);
     ASSERT_EQ(::raise(SIGTERM), 0);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return !m_received.empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !m_received.empty(); }));
     EXPECT_EQ(customHandlerCalls.load(), 0);
   }
   EXPECT_EQ(Disposition(SIGTERM), &CountingHandler);
@@ -169,8 +162,7 @@ TEST_F(TerminationSignalsTest, SignalIgnoredAtStartStaysIgnored) {
 
   ASSERT_EQ(::raise(SIGHUP), 0);  // ignored: the process goes on, nothing is emitted
   ASSERT_EQ(::raise(SIGTERM), 0);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !m_received.empty(); }));
-  for (int spin = 0; spin < 20; ++spin) QCoreApplication::processEvents();
+  ASSERT_TRUE(WaitUntilThenSettle([&] { return !m_received.empty(); }));
   EXPECT_EQ(m_received, std::vector<int>{SIGTERM});
 }
 
@@ -184,7 +176,7 @@ TEST_F(TerminationSignalsTest, OnlyOneInstanceHoldsTheSignals) {
   }
   // The refused instance took nothing away from the first.
   ASSERT_EQ(::raise(SIGINT), 0);
-  ASSERT_TRUE(ProcessEventsUntil([&] { return !m_received.empty(); }));
+  ASSERT_TRUE(WaitUntil([&] { return !m_received.empty(); }));
   EXPECT_EQ(m_received, std::vector<int>{SIGINT});
 }
 

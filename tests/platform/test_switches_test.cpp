@@ -15,10 +15,6 @@ namespace switches = platform::test_switches;
 
 using Variable = test_support::ScopedEnvironment;
 
-TEST(TestSwitchesTest, ThisBuildReadsThem) {
-  EXPECT_TRUE(switches::Compiled());
-}
-
 TEST(TestSwitchesTest, FlagsTakeOnlyOne) {
   Variable boxes("FWU_AUTO_ANSWER_BOXES", "1");
   Variable paint("FWU_REPORT_FIRST_PAINT", "1");

@@ -3,16 +3,19 @@
 #include "platform/url_opener.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
+
+#include "scoped_environment.h"
+#include "temporary_folder.h"
 
 namespace {
 
@@ -21,9 +24,6 @@ namespace fs = std::filesystem;
 class DesktopUrlOpenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "fwu-opener-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    m_folder = pattern;
     m_record = m_folder / "opened.txt";
     const fs::path script = m_folder / "xdg-open";
     // One line per call: the argument count, then each argument in brackets.
@@ -31,13 +31,8 @@ class DesktopUrlOpenerTest : public ::testing::Test {
                              "\"$a\"; done; echo; } >> '"
                           << m_record.string() << "'\n";
     fs::permissions(script, fs::perms::owner_all);
-    if (const char* path = std::getenv("PATH")) m_savedPath = path;
-    ::setenv("PATH", (m_folder.string() + ":" + m_savedPath).c_str(), 1);
-  }
-  void TearDown() override {
-    ::setenv("PATH", m_savedPath.c_str(), 1);
-    std::error_code error;
-    fs::remove_all(m_folder, error);
+    const char* path = std::getenv("PATH");
+    m_path.emplace("PATH", m_folder.string() + ":" + (path != nullptr ? path : ""));
   }
 
   // The recorded calls once at least `lines` have arrived (or after a generous wait).
@@ -54,9 +49,10 @@ class DesktopUrlOpenerTest : public ::testing::Test {
     return text;
   }
 
-  fs::path m_folder;
+  test_support::TemporaryFolder m_temporary{"fwu-opener"};
+  const fs::path m_folder = m_temporary.path();
   fs::path m_record;
-  std::string m_savedPath;
+  std::optional<test_support::ScopedEnvironment> m_path;  // PATH with the recording xdg-open first
 };
 
 TEST_F(DesktopUrlOpenerTest, PassesTheAddressAsOneArgumentWithoutAShell) {

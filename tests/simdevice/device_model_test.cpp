@@ -115,6 +115,11 @@ class DeviceModelTest : public ::testing::Test {
     device_->Execute(command, data.data());
   }
   Reply Status() { return Read({0xF6, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 'G', 'P'}); }
+  // Writes block (of blockCount) with its own bytes, then reads the verdict.
+  Reply StatusAfterWriting(std::uint32_t blockCount, std::uint32_t block) {
+    Write(blockCount, block, BlockData(block));
+    return Status();
+  }
   std::uint8_t Confirm(std::uint16_t crc) { return Read(testing::ConfirmChecksumCommand(crc))[0]; }
 
   std::optional<DeviceModel> device_{DeviceModel(DeviceBehaviour{})};
@@ -143,67 +148,48 @@ TEST_F(DeviceModelTest, BeforeAnyWriteTheDeviceAsksForTheFirstBlock) {
 }
 
 TEST_F(DeviceModelTest, AcceptsMatchingBlocksAndNamesAMismatchedOne) {
-  Write(3, 1, BlockData(1));
-  EXPECT_EQ(Status(), Accepted());
+  EXPECT_EQ(StatusAfterWriting(3, 1), Accepted());
   Write(3, 2, BlockData(2), CrcOf(BlockData(2)) ^ 0x0001);
   EXPECT_EQ(Status(), RejectedNaming(2));
   // The verdict stays until the next write.
   EXPECT_EQ(Status(), RejectedNaming(2));
-  Write(3, 2, BlockData(2));
-  EXPECT_EQ(Status(), Accepted());
+  EXPECT_EQ(StatusAfterWriting(3, 2), Accepted());
   EXPECT_TRUE(device_->HasBlock(1));
   EXPECT_TRUE(device_->HasBlock(2));
   EXPECT_FALSE(device_->HasBlock(3));
 }
 
 TEST_F(DeviceModelTest, BlocksOutsideTheImageAreRejectedNamingTheFirst) {
-  Write(3, 0, BlockData(0));
-  EXPECT_EQ(Status(), RejectedNaming(1));
-  Write(3, 4, BlockData(4));
-  EXPECT_EQ(Status(), RejectedNaming(1));
-  Write(0, 1, BlockData(1));
-  EXPECT_EQ(Status(), RejectedNaming(1));
+  EXPECT_EQ(StatusAfterWriting(3, 0), RejectedNaming(1));
+  EXPECT_EQ(StatusAfterWriting(3, 4), RejectedNaming(1));
+  EXPECT_EQ(StatusAfterWriting(0, 1), RejectedNaming(1));
 }
 
 TEST_F(DeviceModelTest, RejectRulesNameWhatTheySayForAsManyWrites) {
   Use("reject 2 times 2 names zero\nreject 3 names beyond\nreject 4 names 9\nreject 5");
-  Write(6, 2, BlockData(2));
-  EXPECT_EQ(Status(), RejectedNaming(0));
-  Write(6, 2, BlockData(2));
-  EXPECT_EQ(Status(), RejectedNaming(0));
-  Write(6, 2, BlockData(2));
-  EXPECT_EQ(Status(), Accepted());
-  Write(6, 3, BlockData(3));
-  EXPECT_EQ(Status(), RejectedNaming(7));
-  Write(6, 3, BlockData(3));
-  EXPECT_EQ(Status(), Accepted());
-  Write(6, 4, BlockData(4));
-  EXPECT_EQ(Status(), RejectedNaming(9));
-  Write(6, 5, BlockData(5));
-  EXPECT_EQ(Status(), RejectedNaming(5));
-  Write(6, 5, BlockData(5));
-  EXPECT_EQ(Status(), Accepted());
+  EXPECT_EQ(StatusAfterWriting(6, 2), RejectedNaming(0));
+  EXPECT_EQ(StatusAfterWriting(6, 2), RejectedNaming(0));
+  EXPECT_EQ(StatusAfterWriting(6, 2), Accepted());
+  EXPECT_EQ(StatusAfterWriting(6, 3), RejectedNaming(7));
+  EXPECT_EQ(StatusAfterWriting(6, 3), Accepted());
+  EXPECT_EQ(StatusAfterWriting(6, 4), RejectedNaming(9));
+  EXPECT_EQ(StatusAfterWriting(6, 5), RejectedNaming(5));
+  EXPECT_EQ(StatusAfterWriting(6, 5), Accepted());
 }
 
 TEST_F(DeviceModelTest, SeveralRulesForOneBlockApplyInTurn) {
   Use("reject 1 names zero\nreject 1 times 2 names 3");
-  Write(4, 1, BlockData(1));
-  EXPECT_EQ(Status(), RejectedNaming(0));
-  Write(4, 1, BlockData(1));
-  EXPECT_EQ(Status(), RejectedNaming(3));
-  Write(4, 1, BlockData(1));
-  EXPECT_EQ(Status(), RejectedNaming(3));
-  Write(4, 1, BlockData(1));
-  EXPECT_EQ(Status(), Accepted());
+  EXPECT_EQ(StatusAfterWriting(4, 1), RejectedNaming(0));
+  EXPECT_EQ(StatusAfterWriting(4, 1), RejectedNaming(3));
+  EXPECT_EQ(StatusAfterWriting(4, 1), RejectedNaming(3));
+  EXPECT_EQ(StatusAfterWriting(4, 1), Accepted());
 }
 
 TEST_F(DeviceModelTest, RejectAllRejectsEveryBlockNamingItself) {
   Use("reject-all");
   for (std::uint32_t block = 1; block <= 3; ++block) {
-    Write(3, block, BlockData(block));
-    EXPECT_EQ(Status(), RejectedNaming(block));
-    Write(3, block, BlockData(block));
-    EXPECT_EQ(Status(), RejectedNaming(block));
+    EXPECT_EQ(StatusAfterWriting(3, block), RejectedNaming(block));
+    EXPECT_EQ(StatusAfterWriting(3, block), RejectedNaming(block));
   }
   EXPECT_EQ(Confirm(0xFFFF), 1);
 }

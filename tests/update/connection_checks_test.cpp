@@ -6,7 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,17 +70,11 @@ TEST(NormalModeNameList, ThatCannotBeHadFindsNothing) {
 class ConnectionPoll : public ::testing::Test {
  protected:
   void Use(const std::string& scenario) {
-    m_scenario = std::make_unique<ScopedScenario>(scenario);
-    m_agent = std::make_unique<C_GPUSBHIDStdAgentEx>();
-    m_context = std::make_unique<ScopedUpdateContext>(m_view, m_agent.get());
+    m_device.emplace(m_view, scenario);
     ConnectionPollCount = 0;
     EXPECT_EQ(SelectDevice(), kPhaseAdvance);
   }
-  void TearDown() override {
-    m_context.reset();
-    m_agent.reset();
-    m_scenario.reset();
-  }
+  void TearDown() override { m_device.reset(); }
 
   // Polls until one answers other than 1 or limit polls have run; returns the answers.
   std::vector<int> Poll(int limit) {
@@ -92,14 +86,21 @@ class ConnectionPoll : public ::testing::Test {
     return answers;
   }
 
+  // The polls showed one box of the given text, an OK box with no caption of its own.
+  void ExpectOneOkBox(const std::string& text) {
+    ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
+    const MessageBoxRecord box = m_view.MessageBoxes()[0];
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, std::nullopt);
+    EXPECT_EQ(box.type, MB_OK);
+  }
+
   FakeUpdateView m_view;
   ScriptedDeviceList m_emptyList{std::vector<std::string>{}};
   ScriptedDeviceList m_normalModeList{
       std::vector<std::string>{"Logitech USB Optical Mouse", "VELDRA SCRIBOLANTE USB Device"}};
   RecordingUrlOpener m_opener;
-  std::unique_ptr<ScopedScenario> m_scenario;
-  std::unique_ptr<C_GPUSBHIDStdAgentEx> m_agent;
-  std::unique_ptr<ScopedUpdateContext> m_context;
+  std::optional<SimulatedPhaseContext> m_device;
 };
 
 TEST_F(ConnectionPoll, OneDeviceIsOpenedAndLogged) {
@@ -111,7 +112,7 @@ TEST_F(ConnectionPoll, OneDeviceIsOpenedAndLogged) {
   // The device at position 0 is open: a transfer goes through.
   const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
   std::uint8_t reply[16];
-  EXPECT_EQ(m_agent->SendCommand(0, command.bytes.data(), 0, reply, 16), 0);
+  EXPECT_EQ(m_device->agent.SendCommand(0, command.bytes.data(), 0, reply, 16), 0);
 }
 
 TEST_F(ConnectionPoll, TheFilterSelectsOnlyTheUpdateModeIds) {
@@ -128,11 +129,7 @@ TEST_F(ConnectionPoll, NoDeviceGivesUpSilentlyAtTheLimitAndCountsAgain) {
   ASSERT_EQ(answers.size(), CONNECT_POLL_LIMIT);
   EXPECT_EQ(answers.back(), kPhaseRestart);
   EXPECT_EQ(ConnectionPollCount, 0u);
-  ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  const MessageBoxRecord box = m_view.MessageBoxes()[0];
-  EXPECT_EQ(box.text, kNoDeviceText);
-  EXPECT_EQ(box.caption, std::nullopt);
-  EXPECT_EQ(box.type, MB_OK);
+  ExpectOneOkBox(kNoDeviceText);
   EXPECT_TRUE(m_view.LogTexts().empty());
   // The name scan ran at polls 30, 60, 90, 120 and 150 only.
   EXPECT_EQ(m_emptyList.Calls(), 5);
@@ -198,14 +195,12 @@ TEST_F(ConnectionPoll, TwoDevicesEndWithoutOpeningEither) {
   ScopedConnectionServices services(m_normalModeList, m_opener);
   Use("devices 1 2");
   EXPECT_EQ(Poll(1), std::vector<int>{kPhaseEnd});
-  ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kSeveralDevicesText);
-  EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
+  ExpectOneOkBox(kSeveralDevicesText);
   EXPECT_TRUE(m_view.LogTexts().empty());
   const DeviceCommandBlock command = DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo);
   std::uint8_t reply[16];
-  EXPECT_EQ(m_agent->SendCommand(0, command.bytes.data(), 0, reply, 16), 17);
-  EXPECT_EQ(m_agent->SendCommand(1, command.bytes.data(), 0, reply, 16), 17);
+  EXPECT_EQ(m_device->agent.SendCommand(0, command.bytes.data(), 0, reply, 16), 17);
+  EXPECT_EQ(m_device->agent.SendCommand(1, command.bytes.data(), 0, reply, 16), 17);
   EXPECT_EQ(m_normalModeList.Calls(), 0);
 }
 
@@ -244,18 +239,14 @@ TEST_F(ConnectionPoll, AFailingFactoryEndsWithTheConnectFailedMessage) {
   ScopedConnectionServices services(m_emptyList, m_opener);
   Use("fail factory 5");
   EXPECT_EQ(Poll(1), std::vector<int>{kPhaseEnd});
-  ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
-  EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
-  EXPECT_EQ(m_view.MessageBoxes()[0].type, MB_OK);
+  ExpectOneOkBox(kConnectFailedText);
 }
 
 TEST_F(ConnectionPoll, AFailingEnumerationEndsWithTheConnectFailedMessage) {
   ScopedConnectionServices services(m_emptyList, m_opener);
   Use("list 1\nfail enumerate 3");
   EXPECT_EQ(Poll(5), (std::vector<int>{kPhaseWait, kPhaseWait, kPhaseEnd}));
-  ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
+  ExpectOneOkBox(kConnectFailedText);
 }
 
 TEST_F(ConnectionPoll, AMissingLibraryWarnsThenEnds) {
@@ -267,8 +258,7 @@ TEST_F(ConnectionPoll, AMissingLibraryWarnsThenEnds) {
   usbLibraryLoader.SetLibraryPath(nullptr);
   EXPECT_EQ(answers, std::vector<int>{kPhaseEnd});
   EXPECT_EQ(ownerless.texts().size(), 1u);
-  ASSERT_EQ(m_view.MessageBoxes().size(), 1u);
-  EXPECT_EQ(m_view.MessageBoxes()[0].text, kConnectFailedText);
+  ExpectOneOkBox(kConnectFailedText);
 }
 
 }  // namespace

@@ -23,10 +23,6 @@ void PrintTo(const Unplug& value, std::ostream* out) {
   *out << value.name;
 }
 
-std::string UnplugName(const ::testing::TestParamInfo<Unplug>& info) {
-  return info.param.name;
-}
-
 class DeviceGone : public UpdateRunTest, public ::testing::WithParamInterface<Unplug> {};
 
 TEST_P(DeviceGone, MidWriteRestartsPollsForTheDeviceAndNeverReportsCompletion) {
@@ -86,7 +82,7 @@ TEST_P(DeviceGone, MidWriteRestartsPollsForTheDeviceAndNeverReportsCompletion) {
 INSTANTIATE_TEST_SUITE_P(AtAnExchange, DeviceGone,
                          ::testing::Values(Unplug{4, 37, "AtBlock2Write"},
                                            Unplug{5, 37, "AtBlock2Status"}),
-                         UnplugName);
+                         NameOfRow{});
 
 // A device that comes back (here as a fresh one) is found by the polls, and the new pass
 // writes the whole image again from block 1.

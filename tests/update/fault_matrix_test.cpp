@@ -63,10 +63,6 @@ void PrintTo(const Exchange& value, std::ostream* out) {
   *out << value.name;
 }
 
-std::string ExchangeName(const ::testing::TestParamInfo<Exchange>& info) {
-  return info.param.name;
-}
-
 const Exchange kEveryExchange[] = {
     {1, "DeviceInformation"}, {2, "Block1Write"}, {3, "Block1Status"}, {4, "Block2Write"},
     {5, "Block2Status"},      {6, "Block3Write"}, {7, "Block3Status"}, {8, "Checksum"},
@@ -95,7 +91,7 @@ TEST_P(FailedTransfer, ShowsTheCommunicationErrorRestartsAndTheNextPassCompletes
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachExchange, FailedTransfer, ::testing::ValuesIn(kEveryExchange),
-                         ExchangeName);
+                         NameOfRow{});
 
 // ---------------------------------------------------------------------------------------
 // A read that reports success but leaves the deciding bytes unwritten is never a success.
@@ -141,10 +137,6 @@ void PrintTo(const ShortStatus& value, std::ostream* out) {
   *out << value.name;
 }
 
-std::string ShortStatusName(const ::testing::TestParamInfo<ShortStatus>& info) {
-  return info.param.name;
-}
-
 class ShortStatusReply : public FaultMatrix, public ::testing::WithParamInterface<ShortStatus> {};
 
 // A status without its verdict byte counts as a rejection that names no block just written:
@@ -181,6 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
         ShortStatus{5, 4, {3333, 6666, 9800, 10000}, "Block2StatusWithoutVerdict"},
         ShortStatus{7, 0, {3333, 6666, 3333, 6666, 9800, 10000}, "Block3StatusEmpty"},
         ShortStatus{7, 4, {3333, 6666, 3333, 6666, 9800, 10000}, "Block3StatusWithoutVerdict"}),
-    ShortStatusName);
+    NameOfRow{});
 
 }  // namespace

@@ -27,10 +27,6 @@ void PrintTo(const OddName& value, std::ostream* out) {
   *out << value.name;
 }
 
-std::string OddNameName(const ::testing::TestParamInfo<OddName>& info) {
-  return info.param.name;
-}
-
 class OddNames : public UpdateRunTest, public ::testing::WithParamInterface<OddName> {};
 
 TEST_P(OddNames, TheFileIsFoundShownAndWrittenAndStaysAsItWas) {
@@ -64,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "1.2"},
         OddName{"EverythingAtOnce", "a 'b' \"c\"\n\xff\xfe",
                 "x \"y\"\n\xfe\xffSC5_Firmware_v10.20.bin", "10.20"}),
-    OddNameName);
+    NameOfRow{});
 
 // Entries named like firmware that cannot be read as a file.
 class FirmwareNamedEntry : public UpdateRunTest {

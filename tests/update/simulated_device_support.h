@@ -1,6 +1,7 @@
 // Support for the update tests that run against the simulated vendor library: a scenario file
 // named through GPLUS_SIM_SCENARIO with its transfer trace read back, and fakes of the
-// present-device list and the URL opener for the connection checks.
+// present-device list and the URL opener for the connection checks, and the context for
+// running one phase function against the simulated device.
 #pragma once
 
 #include <array>
@@ -12,7 +13,9 @@
 
 #include "platform/present_devices.h"
 #include "platform/url_opener.h"
+#include "sequence_harness.h"
 #include "temporary_folder.h"
+#include "usb/hid_std_agent.h"
 
 // One "transfer" line of the simulated library's trace.
 struct TraceTransfer {
@@ -48,6 +51,18 @@ class ScopedScenario {
   test_support::TemporaryFolder m_folder;
   std::filesystem::path m_tracePath;
   std::optional<std::string> m_savedScenario;
+};
+
+// One phase function at a time against the simulated device, for as long as it lives: the
+// scenario, then a device agent (made after it, so the simulated library plays that scenario)
+// and the UpdateContext pointing at the view and that agent.
+struct SimulatedPhaseContext {
+  SimulatedPhaseContext(UpdateView& view, const std::string& scenarioText)
+      : scenario(scenarioText), context(view, &agent) {}
+
+  ScopedScenario scenario;
+  C_GPUSBHIDStdAgentEx agent;
+  ScopedUpdateContext context;
 };
 
 // The block numbers of the WriteBlock transfers, in order.

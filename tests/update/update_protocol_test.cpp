@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +20,6 @@
 #include "usb/hid_std_agent.h"
 
 namespace {
-
 
 constexpr std::uint16_t kWriteBlockOp = 0xF601;
 constexpr std::uint16_t kBlockStatusOp = 0xF602;
@@ -48,17 +47,13 @@ std::vector<std::uint32_t> Concatenate(std::initializer_list<std::vector<std::ui
 class UpdateProtocol : public ::testing::Test {
  protected:
   void Connect(const std::string& scenario) {
-    m_scenario = std::make_unique<ScopedScenario>(scenario);
-    m_agent = std::make_unique<C_GPUSBHIDStdAgentEx>();
-    m_context = std::make_unique<ScopedUpdateContext>(m_view, m_agent.get());
+    m_device.emplace(m_view, scenario);
     SelectDevice();
-    ASSERT_EQ(CheckConnection(), kPhaseAdvance) << m_scenario->TraceText();
+    ASSERT_EQ(CheckConnection(), kPhaseAdvance) << m_device->scenario.TraceText();
   }
   void TearDown() override {
     SetUpdateClosing(false);
-    m_context.reset();
-    m_agent.reset();
-    m_scenario.reset();
+    m_device.reset();
   }
 
   // Worker runs until one answers other than 1, at most maxRuns.
@@ -81,9 +76,7 @@ class UpdateProtocol : public ::testing::Test {
   ScriptedDeviceList m_list{std::vector<std::string>{}};
   RecordingUrlOpener m_opener;
   ScopedConnectionServices m_services{m_list, m_opener};
-  std::unique_ptr<ScopedScenario> m_scenario;
-  std::unique_ptr<C_GPUSBHIDStdAgentEx> m_agent;
-  std::unique_ptr<ScopedUpdateContext> m_context;
+  std::optional<SimulatedPhaseContext> m_device;
 };
 
 // --- phase 3 -------------------------------------------------------------------------------
@@ -103,7 +96,7 @@ TEST_F(UpdateProtocol, DeviceVersionIsShownUnsignedAndYesGoesOn) {
     EXPECT_EQ(boxes.back().text, kConfirmUpdateText);
     EXPECT_EQ(boxes.back().caption, std::optional<std::string>("確認"));
     EXPECT_EQ(boxes.back().type, MB_YESNO);
-    const auto transfers = m_scenario->Transfers();
+    const auto transfers = m_device->scenario.Transfers();
     ASSERT_EQ(transfers.size(), 1u);
     EXPECT_EQ(transfers[0].command, DeviceCommandBlock::ForOp(DeviceOp::DeviceInfo).bytes);
     EXPECT_EQ(transfers[0].direction, 0);
@@ -118,7 +111,7 @@ TEST_F(UpdateProtocol, NoAtTheConfirmationEndsWithoutWriting) {
   EXPECT_EQ(QueryDeviceInfo(), kPhaseEnd);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kConfirmUpdateText, kCancelledText}));
   EXPECT_EQ(m_view.MessageBoxes()[1].caption, std::nullopt);
-  EXPECT_TRUE(WrittenBlocks(m_scenario->Transfers()).empty());
+  EXPECT_TRUE(WrittenBlocks(m_device->scenario.Transfers()).empty());
 }
 
 TEST_F(UpdateProtocol, ADeviceNotInUpdateModeStartsOverWithoutAsking) {
@@ -160,7 +153,7 @@ TEST_F(UpdateProtocol, RunsYieldAtEveryMultipleOf32) {
     Connect("");
     LoadImage(run.blockCount);
     EXPECT_EQ(WriteRuns(), run.results);
-    const auto blocks = WrittenBlocks(m_scenario->Transfers());
+    const auto blocks = WrittenBlocks(m_device->scenario.Transfers());
     EXPECT_EQ(blocks,
               run.blockCount == 0 ? std::vector<std::uint32_t>{} : BlockRange(1, run.blockCount));
   }
@@ -170,7 +163,7 @@ TEST_F(UpdateProtocol, EveryBlockCarriesItsNumberCountAndCrcFollowedByAStatusRea
   Connect("");
   LoadImage(64, 5000);
   EXPECT_EQ(WriteRuns(), (std::vector<int>{1, 1, 0}));
-  const auto transfers = m_scenario->Transfers();
+  const auto transfers = m_device->scenario.Transfers();
   ASSERT_EQ(transfers.size(), 128u);
   for (std::uint32_t block = 1; block <= 64; ++block) {
     SCOPED_TRACE(block);
@@ -205,10 +198,10 @@ TEST_F(UpdateProtocol, ARejectionNamingTheSameBlockWritesItAgain) {
   Connect("reject 5 times 2 names same");
   LoadImage(16);
   EXPECT_EQ(WriteRuns(), std::vector<int>{0});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()),
             Concatenate({BlockRange(1, 5), {5, 5}, BlockRange(6, 16)}));
   // The rewritten block's bytes and CRC are those of the first attempt.
-  const auto transfers = m_scenario->Transfers();
+  const auto transfers = m_device->scenario.Transfers();
   EXPECT_EQ(transfers[8].command, transfers[10].command);
   EXPECT_EQ(transfers[8].crc, transfers[10].crc);
   EXPECT_EQ(m_view.ProgressPositions().size(), 16u);
@@ -220,7 +213,7 @@ TEST_F(UpdateProtocol, ARejectedBlock32EndsEveryAttemptsRun) {
   Connect("reject 32 times 2 names same");
   LoadImage(64);
   EXPECT_EQ(WriteRuns(), (std::vector<int>{1, 1, 1, 1, 0}));
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()),
             Concatenate({BlockRange(1, 31), {32, 32}, BlockRange(32, 64)}));
 }
 
@@ -233,7 +226,8 @@ TEST_F(UpdateProtocol, ARejectionNamingAnotherBlockStartsAgainFromBlock1) {
     const std::size_t positionsBefore = m_view.ProgressPositions().size();
     m_view.SetProgressPosition(0);
     EXPECT_EQ(WriteRuns(), std::vector<int>{0});
-    EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), Concatenate({BlockRange(1, 5), BlockRange(1, 16)}));
+    EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()),
+              Concatenate({BlockRange(1, 5), BlockRange(1, 16)}));
     // The bar holds 2500 through the rejection, then moves back with block 1.
     std::vector<int> positions = m_view.ProgressPositions();
     positions.erase(positions.begin(), positions.begin() + positionsBefore + 1);
@@ -248,14 +242,14 @@ TEST_F(UpdateProtocol, TenRejectionsInARowAreToleratedTheEleventhFails) {
   Connect("reject 3 times 10");
   LoadImage(4);
   EXPECT_EQ(WriteRuns(), std::vector<int>{0});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()).size(), 14u);
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()).size(), 14u);
 
   TearDown();
   Connect("reject 3 times 11");
   LoadImage(4);
   const std::size_t positionsBefore = m_view.ProgressPositions().size();
   EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()),
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()),
             Concatenate({{1, 2}, std::vector<std::uint32_t>(11, 3)}));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kUpdateErrorText});
   EXPECT_EQ(m_view.MessageBoxes()[0].caption, std::nullopt);
@@ -277,7 +271,7 @@ TEST_F(UpdateProtocol, TheRejectionCountSpansRunsAndRestarts) {
   Connect("reject 1 times 11 names zero");
   LoadImage(2);
   EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), std::vector<std::uint32_t>(11, 1));
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()), std::vector<std::uint32_t>(11, 1));
 
   TearDown();
   Connect("reject 1 times 10 names beyond");
@@ -298,7 +292,8 @@ TEST_F(UpdateProtocol, AStatusReplyThatWritesNothingIsARejection) {
   Connect("short-reply 4 0");
   LoadImage(3);
   EXPECT_EQ(WriteRuns(), std::vector<int>{0});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), (std::vector<std::uint32_t>{1, 2, 1, 2, 3}));
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()),
+            (std::vector<std::uint32_t>{1, 2, 1, 2, 3}));
 }
 
 TEST_F(UpdateProtocol, AFailedTransferEndsTheRunWithTheCommunicationMessage) {
@@ -313,7 +308,7 @@ TEST_F(UpdateProtocol, AFailedTransferEndsTheRunWithTheCommunicationMessage) {
     ASSERT_EQ(m_view.MessageBoxes().size(), boxesBefore + 1);
     EXPECT_EQ(m_view.MessageBoxes().back().text, kCommunicationText);
     // Nothing is repeated within the run.
-    EXPECT_EQ(m_scenario->Transfers().size(), static_cast<std::size_t>(exchange));
+    EXPECT_EQ(m_device->scenario.Transfers().size(), static_cast<std::size_t>(exchange));
   }
 }
 
@@ -322,7 +317,7 @@ TEST_F(UpdateProtocol, AClosingViewGetsNoMoreBlocks) {
   LoadImage(8);
   SetUpdateClosing(true);
   EXPECT_EQ(WriteFirmwareBlocks(), kPhaseWait);
-  EXPECT_TRUE(m_scenario->Transfers().empty());
+  EXPECT_TRUE(m_device->scenario.Transfers().empty());
   EXPECT_TRUE(m_view.MessageBoxes().empty());
   EXPECT_EQ(transferCursor.nextBlock, 1u);
 }
@@ -339,10 +334,10 @@ class ClosingAtBlock3View : public FakeUpdateView {
 TEST_F(UpdateProtocol, AWindowClosingMidRunEndsItAtTheNextBlock) {
   ClosingAtBlock3View view;
   Connect("");
-  ScopedUpdateContext context(view, m_agent.get());
+  ScopedUpdateContext context(view, &m_device->agent);
   LoadImage(8);
   EXPECT_EQ(WriteFirmwareBlocks(), kPhaseWait);
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), BlockRange(1, 3));
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()), BlockRange(1, 3));
   EXPECT_EQ(transferCursor.nextBlock, 4u);
   EXPECT_TRUE(view.MessageBoxes().empty());
 }
@@ -352,7 +347,7 @@ TEST_F(UpdateProtocol, AnImageShorterThanItsBlockCountIsNeverReadPast) {
   LoadImage(2);
   firmwareImage.blockCount = 3;
   EXPECT_EQ(WriteRuns(), std::vector<int>{kPhaseRestart});
-  EXPECT_EQ(WrittenBlocks(m_scenario->Transfers()), (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_EQ(WrittenBlocks(m_device->scenario.Transfers()), (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCommunicationText});
 }
 
@@ -367,7 +362,7 @@ TEST_F(UpdateProtocol, AConfirmedChecksumCompletesTheBarAndEnds) {
   EXPECT_EQ(m_view.LogTexts(), (std::vector<std::string>{"USB Connected.", "Confirming checksum.",
                                                          "Update Complete."}));
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kCompleteText});
-  const TraceTransfer confirm = m_scenario->Transfers().back();
+  const TraceTransfer confirm = m_device->scenario.Transfers().back();
   EXPECT_EQ(confirm.command, DeviceCommandBlock::ConfirmChecksum(firmwareImage.crc).bytes);
   EXPECT_EQ(confirm.direction, 0);
   EXPECT_EQ(confirm.length, 16);
@@ -378,7 +373,7 @@ TEST_F(UpdateProtocol, WithNoBlocksTheImageCrcIsStillSent) {
   LoadImage(0, 1024);
   EXPECT_EQ(WriteRuns(), std::vector<int>{0});
   EXPECT_EQ(ConfirmImageChecksum(), kPhaseEnd);
-  const auto transfers = m_scenario->Transfers();
+  const auto transfers = m_device->scenario.Transfers();
   ASSERT_EQ(transfers.size(), 1u);
   EXPECT_EQ(transfers[0].Parameter16(2), firmwareImage.crc);
 }

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "fake_update_view.h"
 #include "expected_texts.h"
+#include "fake_update_view.h"
 #include "folder_snapshot.h"
 #include "sequence_harness.h"
 #include "simulated_device_support.h"
@@ -32,6 +32,15 @@ std::size_t CountOf(const std::vector<std::string>& texts, const std::string& te
 // confirmation of the whole padded image that the device confirmed (a reply of 16 zero bytes).
 void ExpectCleanPass(const std::vector<TraceTransfer>& transfers,
                      const std::vector<std::uint8_t>& file);
+
+// Names each case of a table-driven run after its row's `name`, so that the test listing says
+// which row it is; the row type's own PrintTo says the same in failure messages.
+struct NameOfRow {
+  template <typename Row>
+  std::string operator()(const ::testing::TestParamInfo<Row>& info) const {
+    return info.param.name;
+  }
+};
 
 class UpdateRunTest : public ::testing::Test {
  protected:

@@ -32,10 +32,6 @@ void PrintTo(const LibraryFault& value, std::ostream* out) {
   *out << value.name;
 }
 
-std::string LibraryFaultName(const ::testing::TestParamInfo<LibraryFault>& info) {
-  return info.param.name;
-}
-
 class VendorLibraryFault : public UpdateRunTest,
                            public ::testing::WithParamInterface<LibraryFault> {
  protected:
@@ -123,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         LibraryFault{"DeviceListNeverAvailable", LibraryChoice::Simulated, "fail enumerate always",
                      "enumerate kind=0 mode=0 scanOption=1 filterEnabled=1 vendorId=0f37 "
                      "productId=0100 extraId=0200 result=1 count=0"}),
-    LibraryFaultName);
+    NameOfRow{});
 
 // The agent made by a working factory is given back when the view goes, even though its
 // device list could never be had.

@@ -18,7 +18,6 @@ TEST(TestSwitchesOffTest, EverySwitchIsIgnored) {
   ::setenv("FWU_REPORT_FIRST_PAINT", "1", 1);
   ::setenv("FWU_CHECK_CALL_LIMIT_SECONDS", "2", 1);
 
-  EXPECT_FALSE(switches::Compiled());
   EXPECT_EQ(switches::AutoAnsweredViewBoxes(), 0);
   EXPECT_FALSE(switches::AutoAnswerAppBoxes());
   EXPECT_EQ(switches::ConnectGuardName(), std::nullopt);

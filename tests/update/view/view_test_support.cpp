@@ -1,21 +1,9 @@
-// Event-loop waits, the modal-box driver and the tick-counting view of the view's tests.
+// Work on another thread, the modal-box driver and the tick-counting view of the view's tests.
 #include "view_test_support.h"
 
 #include <QAbstractButton>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QWindow>
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  QElapsedTimer elapsed;
-  elapsed.start();
-  while (!condition()) {
-    if (elapsed.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 bool RunOnOtherThread(const std::function<void()>& work, int timeoutMs) {
   std::atomic<bool> done{false};

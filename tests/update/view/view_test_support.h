@@ -1,5 +1,6 @@
-// Helpers for the view's tests: waiting on the event loop, answering modal boxes from a
-// timer, and a view that counts its step-timer ticks instead of running the sequence.
+// Helpers for the view's tests: work on another thread, answering modal boxes from a timer,
+// and a view that counts its step-timer ticks instead of running the sequence (WaitUntil
+// comes along).
 #pragma once
 
 #include <QApplication>
@@ -13,11 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "event_loop_wait.h"
 #include "update/view/fw_updater_view.h"
-
-// Runs the event loop until condition holds; false if it has not after timeoutMs (a guard
-// against hanging, never a measure of speed).
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 20000);
 
 // Runs work on a thread of its own while the event loop serves it; joins it. False if the
 // work did not end within timeoutMs (the thread is then still joined, so a hang shows).

@@ -14,99 +14,93 @@
 
 namespace {
 
-QProgressBar* Bar(CFWUpdaterView& view) {
-  return view.findChild<QProgressBar*>(QStringLiteral("progress1001"));
-}
+// A view with its progress bar, and every value the bar has shown.
+class WorkerProgressTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(m_bar, nullptr);
+    QObject::connect(m_bar, &QProgressBar::valueChanged,
+                     [this](int value) { m_shown.push_back(value); });
+  }
 
-TEST(WorkerProgressTest, ReadsNeedNoUiThreadAndWritesArriveInOrder) {
-  CFWUpdaterView view;
-  QProgressBar* bar = Bar(view);
-  ASSERT_NE(bar, nullptr);
-  std::vector<int> shown;
-  QObject::connect(bar, &QProgressBar::valueChanged, [&](int value) { shown.push_back(value); });
+  std::vector<int> m_shown;
+  CFWUpdaterView m_view;
+  QProgressBar* const m_bar = m_view.findChild<QProgressBar*>(QStringLiteral("progress1001"));
+};
 
+TEST_F(WorkerProgressTest, ReadsNeedNoUiThreadAndWritesArriveInOrder) {
   std::vector<int> read;
   // No event loop runs while the worker works: its reads must not wait for the UI thread.
   std::thread([&] {
     for (int position : {625, 1250, 12000, -5, 9800}) {
-      view.SetProgressPosition(position);
-      read.push_back(view.GetProgressPosition());
+      m_view.SetProgressPosition(position);
+      read.push_back(m_view.GetProgressPosition());
     }
   }).join();
   EXPECT_EQ(read, (std::vector<int>{625, 1250, 10000, 0, 9800}));
 
-  ASSERT_TRUE(WaitUntil([&] { return bar->value() == 9800; }));
+  ASSERT_TRUE(WaitUntil([&] { return m_bar->value() == 9800; }));
   // Writes that came while an update waited are taken together: the bar shows the newest.
-  EXPECT_EQ(shown, (std::vector<int>{9800}));
-  EXPECT_EQ(view.GetProgressPosition(), 9800);
+  EXPECT_EQ(m_shown, (std::vector<int>{9800}));
+  EXPECT_EQ(m_view.GetProgressPosition(), 9800);
 }
 
-TEST(WorkerProgressTest, AWorkerWritingWithoutPauseNeverFloodsTheUiThread) {
-  CFWUpdaterView view;
-  QProgressBar* bar = Bar(view);
-  ASSERT_NE(bar, nullptr);
-  std::vector<int> shown;
-  QObject::connect(bar, &QProgressBar::valueChanged, [&](int value) { shown.push_back(value); });
-
+TEST_F(WorkerProgressTest, AWorkerWritingWithoutPauseNeverFloodsTheUiThread) {
   std::atomic<bool> stop{false};
   std::atomic<int> writes{0};
   std::atomic<int> last{0};
   std::thread worker([&] {
     for (int position = 1; !stop.load(); position = position % 9800 + 1) {
-      view.SetProgressPosition(position);
+      m_view.SetProgressPosition(position);
       last = position;
       ++writes;
     }
   });
   // The event loop keeps coming back, and keeps showing new positions, although the worker
   // never stops writing.
-  const bool kept = WaitUntil([&] { return writes.load() > 20000 && shown.size() > 3; });
+  const bool kept = WaitUntil([&] { return writes.load() > 20000 && m_shown.size() > 3; });
   stop = true;
   worker.join();
   ASSERT_TRUE(kept);
-  ASSERT_TRUE(WaitUntil([&] { return bar->value() == last.load(); }));
-  ASSERT_FALSE(shown.empty());
-  EXPECT_EQ(shown.back(), last.load());
+  ASSERT_TRUE(WaitUntil([&] { return m_bar->value() == last.load(); }));
+  ASSERT_FALSE(m_shown.empty());
+  EXPECT_EQ(m_shown.back(), last.load());
 }
 
-TEST(WorkerProgressTest, TheUiThreadFindsTheWorkersLatestPositionWithoutWaiting) {
-  CFWUpdaterView view;
-  QProgressBar* bar = Bar(view);
-  ASSERT_NE(bar, nullptr);
+TEST_F(WorkerProgressTest, TheUiThreadFindsTheWorkersLatestPositionWithoutWaiting) {
   // No event loop runs in between: a read on the UI thread brings the bar up to date.
-  std::thread([&] { view.SetProgressPosition(4321); }).join();
-  EXPECT_EQ(view.GetProgressPosition(), 4321);
-  EXPECT_EQ(bar->value(), 4321);
+  std::thread([&] { m_view.SetProgressPosition(4321); }).join();
+  EXPECT_EQ(m_view.GetProgressPosition(), 4321);
+  EXPECT_EQ(m_bar->value(), 4321);
 
   // So does a new range, which then judges the worker's position, not an older one.
-  std::thread([&] { view.SetProgressPosition(300); }).join();
-  view.SetProgressRange(500, 10000);
-  EXPECT_EQ(bar->value(), 500);
+  std::thread([&] { m_view.SetProgressPosition(300); }).join();
+  m_view.SetProgressRange(500, 10000);
+  EXPECT_EQ(m_bar->value(), 500);
   // A position set on the UI thread wins over the worker's earlier one still waiting.
-  std::thread([&] { view.SetProgressPosition(7000); }).join();
-  view.SetProgressPosition(9000);
+  std::thread([&] { m_view.SetProgressPosition(7000); }).join();
+  m_view.SetProgressPosition(9000);
   // Let the worker's waiting update come due: it must not undo the newer position.
   WaitUntil([] { return false; }, 100);
-  EXPECT_EQ(bar->value(), 9000);
-  EXPECT_EQ(view.GetProgressPosition(), 9000);
+  EXPECT_EQ(m_bar->value(), 9000);
+  EXPECT_EQ(m_view.GetProgressPosition(), 9000);
 }
 
-TEST(WorkerProgressTest, WorkerSeesWhatTheUiThreadSetAndTheNewRange) {
-  CFWUpdaterView view;
-  view.SetProgressPosition(700);
+TEST_F(WorkerProgressTest, WorkerSeesWhatTheUiThreadSetAndTheNewRange) {
+  m_view.SetProgressPosition(700);
   int seen = -1;
-  std::thread([&] { seen = view.GetProgressPosition(); }).join();
+  std::thread([&] { seen = m_view.GetProgressPosition(); }).join();
   EXPECT_EQ(seen, 700);
 
   // A range that leaves the position outside reads its low end, for the worker too.
-  view.SetProgressRange(1000, 2000);
+  m_view.SetProgressRange(1000, 2000);
   std::thread([&] {
-    seen = view.GetProgressPosition();
-    view.SetProgressPosition(5000);  // clamped to the new top
+    seen = m_view.GetProgressPosition();
+    m_view.SetProgressPosition(5000);  // clamped to the new top
   }).join();
   EXPECT_EQ(seen, 1000);
-  ASSERT_TRUE(WaitUntil([&] { return Bar(view)->value() == 2000; }));
-  EXPECT_EQ(view.GetProgressPosition(), 2000);
+  ASSERT_TRUE(WaitUntil([&] { return m_bar->value() == 2000; }));
+  EXPECT_EQ(m_view.GetProgressPosition(), 2000);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Runs the application shell's tests inside a QApplication, offscreen unless a platform was
-// chosen, with their settings, update history and working folder in a private temporary
-// folder: the tests neither read nor change the user's files, and no firmware file is found.
+// Runs the tests of a suite with Qt widgets (the application shell, the form view) inside a
+// QApplication, offscreen unless a platform was chosen, with their settings, update history and
+// working folder in a private temporary folder: the tests neither read nor change the user's
+// files, and no firmware file is found.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   // runs no case, so it makes no folder and starts no application.
   if (GTEST_FLAG_GET(list_tests)) return RUN_ALL_TESTS();
   if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  char folderTemplate[] = "/tmp/fwu-app-tests-XXXXXX";
+  char folderTemplate[] = "/tmp/fwu-qt-tests-XXXXXX";
   const char* folder = ::mkdtemp(folderTemplate);
   if (folder == nullptr) return 2;
   const std::string work = std::string(folder) + "/work";
