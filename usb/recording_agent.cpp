@@ -271,9 +271,9 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
 
 }  // namespace
 
-int RecordedFactoryCall(const std::shared_ptr<CallRecorder>& recorder,
-                        GPAPI_CreateGPUsbDeviceAgentFunction create, int version,
-                        I_GPUsbDeviceAgent** agent) {
+int CreateRecordingAgent(const std::shared_ptr<CallRecorder>& recorder,
+                         GPAPI_CreateGPUsbDeviceAgentFunction create, int version,
+                         I_GPUsbDeviceAgent** agent) {
   const std::int64_t call = recorder->Enter("GPlusUSBLibEx", 0, kCreateAgentExportName,
                                             TraceFields().Number("version", version));
   I_GPUsbDeviceAgent* created = nullptr;
