@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "platform/file_chunks.h"
 #include "simdevice/scenario_line_reader.h"
 
 namespace simdevice {
@@ -429,22 +430,21 @@ bool LoadScenarioFile(const std::string& path, Scenario* scenario, ScenarioError
   }
   std::string text;
   char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(file, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = ScenarioError{0, std::string("cannot read: ") + std::strerror(errno)};
-      ::close(file);
-      return false;
-    }
-    if (got == 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > kMaxScenarioFileSize) {
-      *error = ScenarioError{
-          0, "too large (more than " + std::to_string(kMaxScenarioFileSize) + " bytes)"};
-      ::close(file);
-      return false;
-    }
+  const platform::ChunkReadEnd end =
+      platform::ReadInChunks(file, buffer, [&text](const char* bytes, std::size_t size) {
+        text.append(bytes, size);
+        return text.size() <= kMaxScenarioFileSize;
+      });
+  if (end == platform::ChunkReadEnd::Failed) {
+    *error = ScenarioError{0, std::string("cannot read: ") + std::strerror(errno)};
+    ::close(file);
+    return false;
+  }
+  if (end == platform::ChunkReadEnd::Stopped) {
+    *error = ScenarioError{
+        0, "too large (more than " + std::to_string(kMaxScenarioFileSize) + " bytes)"};
+    ::close(file);
+    return false;
   }
   ::close(file);
   if (!ParseScenario(text, scenario, error)) return false;
