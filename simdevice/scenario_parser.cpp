@@ -64,6 +64,8 @@ class Parser : public ScenarioLineReader {
                 kUsage.find(setting)->second + "'");
   }
 
+  // A setting that is one word on its own line and turns *value on.
+  bool ParseSwitch(std::string_view setting, bool* value);
   bool ParseList();
   bool ParseDevices();
   bool ParseFail();
@@ -104,18 +106,8 @@ bool Parser::ParseLine(int number, std::string_view line) {
   if (key == "fail") return ParseFail();
   if (key == "info") return ParseInfo();
   if (key == "reject") return ParseReject();
-  if (key == "reject-all") {
-    if (words().size() != 1) return WrongWordCount("reject-all");
-    if (!ClaimOnce("reject-all")) return false;
-    scenario_->device.rejectAll = true;
-    return true;
-  }
-  if (key == "unstable-names") {
-    if (words().size() != 1) return WrongWordCount("unstable-names");
-    if (!ClaimOnce("unstable-names")) return false;
-    scenario_->unstableNames = true;
-    return true;
-  }
+  if (key == "reject-all") return ParseSwitch("reject-all", &scenario_->device.rejectAll);
+  if (key == "unstable-names") return ParseSwitch("unstable-names", &scenario_->unstableNames);
   if (key == "short-reply") return ParseShortReply();
   if (key == "checksum") return ParseChecksum();
   if (key == "rate") {
@@ -180,6 +172,13 @@ bool Parser::AddList(std::uint64_t fromScan, std::vector<std::string> names) {
     }
   }
   lists_[fromScan] = std::move(names);
+  return true;
+}
+
+bool Parser::ParseSwitch(std::string_view setting, bool* value) {
+  if (words().size() != 1) return WrongWordCount(setting);
+  if (!ClaimOnce(std::string(setting))) return false;
+  *value = true;
   return true;
 }
 
