@@ -8,7 +8,10 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "app/fwu_updater_app.h"
@@ -30,17 +33,35 @@ const QString kYesName = QStringLiteral("yes");
 const QString kJsonName = QStringLiteral("json");
 
 // The options QGuiApplication, QApplication and the X11 platform take out of the command line
-// themselves, each as "-name" or "--name", separated here by spaces; a value option takes the
-// next argument as its value, and the joined ones are also taken as "-name=value".
-constexpr const char* kQtValueOptions =
-    "platform platformpluginpath platformtheme plugin qwindowgeometry qwindowicon qwindowtitle "
-    "session style stylesheet qmljsdebugger fontengine display geometry title name icon visual "
-    "ncols";
-constexpr const char* kQtFlagOptions = "reverse widgetcount testability nograb dograb sync cmap";
-constexpr const char* kQtJoinedValueOptions = "style stylesheet qmljsdebugger";
+// themselves, each as "-name" or "--name"; a value option takes the next argument as its value,
+// and the joined ones are also taken as "-name=value".
+constexpr std::string_view kQtValueOptions[] = {"platform",
+                                                "platformpluginpath",
+                                                "platformtheme",
+                                                "plugin",
+                                                "qwindowgeometry",
+                                                "qwindowicon",
+                                                "qwindowtitle",
+                                                "session",
+                                                "style",
+                                                "stylesheet",
+                                                "qmljsdebugger",
+                                                "fontengine",
+                                                "display",
+                                                "geometry",
+                                                "title",
+                                                "name",
+                                                "icon",
+                                                "visual",
+                                                "ncols"};
+constexpr std::string_view kQtFlagOptions[] = {"reverse", "widgetcount", "testability", "nograb",
+                                               "dograb",  "sync",        "cmap"};
+constexpr std::string_view kQtJoinedValueOptions[] = {"style", "stylesheet", "qmljsdebugger"};
 
-bool IsOneOf(const QString& name, const char* names) {
-  return QString::fromLatin1(names).split(QLatin1Char(' ')).contains(name);
+bool IsListed(const QString& name, std::span<const std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [&name](std::string_view listed) {
+    return name == QLatin1String(listed.data(), static_cast<qsizetype>(listed.size()));
+  });
 }
 
 // Takes Qt's options out of arguments (the program's name first) as Qt reads them, up to a
@@ -56,11 +77,11 @@ bool TakeQtOptions(QStringList& arguments, CommandLine& line) {
     }
     const QString name = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
     const QString joinedName = name.section(QLatin1Char('='), 0, 0);
-    if (name.contains(QLatin1Char('=')) && IsOneOf(joinedName, kQtJoinedValueOptions)) {
+    if (name.contains(QLatin1Char('=')) && IsListed(joinedName, kQtJoinedValueOptions)) {
       arguments.removeAt(i);
-    } else if (IsOneOf(name, kQtFlagOptions)) {
+    } else if (IsListed(name, kQtFlagOptions)) {
       arguments.removeAt(i);
-    } else if (IsOneOf(name, kQtValueOptions)) {
+    } else if (IsListed(name, kQtValueOptions)) {
       if (i + 1 >= arguments.size()) {
         line.error = QStringLiteral("Missing value after '%1'.").arg(argument);
         return false;
@@ -75,12 +96,13 @@ bool TakeQtOptions(QStringList& arguments, CommandLine& line) {
   return true;
 }
 
-QString Name() {
+// The program's name as its messages on the terminal begin.
+QString CommandNameText() {
   return QString::fromUtf8(kCommandName);
 }
 
 // A text of the command line in the user's language; the application may not exist yet.
-QString Text(const char* source) {
+QString InUserLanguage(const char* source) {
   return TranslateBeforeApplication(UserUiLanguage(), "CommandLine", source);
 }
 
@@ -106,11 +128,11 @@ void StartRecording(const QString& path) {
   if (IsFirmwareFileName(QFile::encodeName(QFileInfo(path).fileName()).toStdString())) {
     Print(stderr, QStringLiteral("%1: the trace %2 is named like a firmware file; the update goes "
                                  "on without a trace\n")
-                      .arg(Name(), path));
+                      .arg(CommandNameText(), path));
   } else if (!usb::StartCallRecording(QFile::encodeName(path).toStdString(),
-                               ProgramVersion().toStdString(), &error)) {
+                                      ProgramVersion().toStdString(), &error)) {
     Print(stderr, QStringLiteral("%1: %2; the update goes on without a trace\n")
-                      .arg(Name(), QString::fromLocal8Bit(error.c_str())));
+                      .arg(CommandNameText(), QString::fromLocal8Bit(error.c_str())));
   }
 }
 
@@ -145,15 +167,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     line.error = parser.errorText();
   } else if (paths.size() > 1) {
     line.action = CommandLine::Action::Error;
-    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
+    line.error = InUserLanguage(
+        QT_TRANSLATE_NOOP("CommandLine", "引数は FILE または FOLDER の1つだけです。"));
   } else if (!paths.isEmpty() && paths.constFirst().isEmpty()) {
     // An empty argument names nothing: it must not fall back to the working folder.
     line.action = CommandLine::Action::Error;
-    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "空のパスは指定できません。"));
+    line.error = InUserLanguage(QT_TRANSLATE_NOOP("CommandLine", "空のパスは指定できません。"));
   } else if (!parser.isSet(kCliName) && (parser.isSet(kYesName) || parser.isSet(kJsonName))) {
     // The window asks its own questions and has no standard output to speak of.
     line.action = CommandLine::Action::Error;
-    line.error = Text(QT_TRANSLATE_NOOP("CommandLine", "--yes と --json は --cli と一緒にだけ使えます。"));
+    line.error = InUserLanguage(
+        QT_TRANSLATE_NOOP("CommandLine", "--yes と --json は --cli と一緒にだけ使えます。"));
   } else if (!paths.isEmpty()) {
     line.path = paths.constFirst();
   }
@@ -171,14 +195,17 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
   if (badName) *badName = false;
   const QFileInfo info(path);
   if (!info.exists()) {
-    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1")).arg(path);
+    *error = InUserLanguage(
+                 QT_TRANSLATE_NOOP("CommandLine", "ファイルまたはフォルダが見つかりません: %1"))
+                 .arg(path);
     return std::nullopt;
   }
   FirmwareSource source;
   if (info.isDir()) {
     // Listing a folder needs both: reading its names and entering it.
     if (!info.isReadable() || !info.isExecutable()) {
-      *error = Text(QT_TRANSLATE_NOOP("CommandLine", "フォルダを読み込めません: %1")).arg(path);
+      *error = InUserLanguage(QT_TRANSLATE_NOOP("CommandLine", "フォルダを読み込めません: %1"))
+                   .arg(path);
       return std::nullopt;
     }
     source.folder = QFile::encodeName(info.absoluteFilePath()).toStdString();
@@ -186,16 +213,18 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
   }
   const std::string name = QFile::encodeName(info.fileName()).toStdString();
   if (NamedFirmwareVersion(name).empty()) {
-    *error = Text(QT_TRANSLATE_NOOP(
-                 "CommandLine",
-                 "バイナリファイルの名前が正しくありません (SC5_Firmware_v<数字>.<数字> を含み "
-                 ".bin で終わる名前が必要です): %1"))
+    *error = InUserLanguage(
+                 QT_TRANSLATE_NOOP(
+                     "CommandLine",
+                     "バイナリファイルの名前が正しくありません (SC5_Firmware_v<数字>.<数字> を含み "
+                     ".bin で終わる名前が必要です): %1"))
                  .arg(path);
     if (badName) *badName = true;
     return std::nullopt;
   }
   if (!info.isFile() || !info.isReadable()) {
-    *error = Text(QT_TRANSLATE_NOOP("CommandLine", "ファイルを読み込めません: %1")).arg(path);
+    *error =
+        InUserLanguage(QT_TRANSLATE_NOOP("CommandLine", "ファイルを読み込めません: %1")).arg(path);
     return std::nullopt;
   }
   source.folder = QFile::encodeName(info.absolutePath()).toStdString();
@@ -204,11 +233,12 @@ std::optional<FirmwareSource> FirmwareSourceFor(const QString& path, QString* er
 }
 
 QString BadFirmwareNameMessage(const QString& fileName) {
-  return Text(QT_TRANSLATE_NOOP(
-                  "CommandLine",
-                  "バイナリファイルの名前が正しくないため読み込めませんでした。\n%1\n"
-                  "名前には SC5_Firmware_v<数字>.<数字> を含め、.bin で終わるようにしてください。\n"
-                  "アプリを終了します。"))
+  return InUserLanguage(
+             QT_TRANSLATE_NOOP(
+                 "CommandLine",
+                 "バイナリファイルの名前が正しくないため読み込めませんでした。\n%1\n"
+                 "名前には SC5_Firmware_v<数字>.<数字> を含め、.bin で終わるようにしてください。\n"
+                 "アプリを終了します。"))
       .arg(fileName);
 }
 
@@ -220,15 +250,16 @@ bool CanShowWindows(const CommandLine& line, QString* reason) {
   if (probe.reachable) return true;
   if (reason == nullptr) return false;
   if (!probe.anyDisplayNamed) {
-    *reason = Text(QT_TRANSLATE_NOOP(
+    *reason = InUserLanguage(QT_TRANSLATE_NOOP(
         "CommandLine",
         "ディスプレイがないため、ウィンドウを開けません (DISPLAY も WAYLAND_DISPLAY も設定されて"
         "いません)。"));
   } else {
     QStringList tried;
     for (const std::string& entry : probe.tried) tried << QString::fromLocal8Bit(entry.c_str());
-    *reason = Text(QT_TRANSLATE_NOOP("CommandLine",
-                                     "ディスプレイに接続できないため、ウィンドウを開けません: %1"))
+    *reason = InUserLanguage(
+                  QT_TRANSLATE_NOOP("CommandLine",
+                                    "ディスプレイに接続できないため、ウィンドウを開けません: %1"))
                   .arg(tried.join(QStringLiteral(", ")));
   }
   return false;
@@ -237,59 +268,61 @@ bool CanShowWindows(const CommandLine& line, QString* reason) {
 std::optional<int> EndIfNoWindowCanOpen(const CommandLine& line) {
   QString reason;
   if (CanShowWindows(line, &reason)) return std::nullopt;
-  Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), reason));
+  Print(stderr, QStringLiteral("%1: %2\n").arg(CommandNameText(), reason));
   return kExitNoUpdate;
 }
 
 QString HelpText() {
-  return Text(QT_TRANSLATE_NOOP(
-                  "CommandLine",
-                  "使い方: %1 [--record TRACE] [FILE|FOLDER]\n"
-                  "        %1 --cli [--yes] [--json] [--record TRACE] [FILE|FOLDER]\n"
-                  "\n"
-                  "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
-                  "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
-                  "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
-                  "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
-                  "確認させます。\n"
-                  "\n"
-                  "引数:\n"
-                  "  FILE           書き込むファームウェアファイル。このファイルだけを使い、\n"
-                  "                 そのフォルダは探しません。名前には SC5_Firmware_v<数字>.<数字>\n"
-                  "                 を含め、.bin で終わること (SC5_Firmware_v1.3 (1).bin は\n"
-                  "                 バージョン 1.3)\n"
-                  "  FOLDER         ファームウェアファイルを探すフォルダ\n"
-                  "                 (引数がなければ作業フォルダ)\n"
-                  "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
-                  "\n"
-                  "オプション:\n"
-                  "  -h, --help     このヘルプを表示して終了します\n"
-                  "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
-                  "  --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に\n"
-                  "                 書き込みます (JSON Lines、サポートへの報告用)。アップデートは\n"
-                  "                 変わりません\n"
-                  "  --cli          ウィンドウを使わずに端末でアップデートします (ディスプレイ不要)。\n"
-                  "                 メッセージと操作ログは標準エラー出力に1行ずつ出ます。確認には\n"
-                  "                 端末で y を入力します。端末がなければ取り消します。失敗したら\n"
-                  "                 やり直さずにステータス 2 で終了します\n"
-                  "  --yes          (--cli と) アップデートの確認に「はい」と答えます\n"
-                  "  --json         (--cli と) 標準出力に JSON Lines (1行に1つのイベント:\n"
-                  "                 file, device, progress, message, 最後に end) だけを出します\n"
-                  "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
-                  "\n"
-                  "終了ステータス:\n"
-                  "  0  本体が新しいファームウェアのチェックサムを確認した\n"
-                  "  1  このプログラムがすでに起動している\n"
-                  "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
-                  "     異常、メモリ不足、ウィンドウを開けるディスプレイがない (--cli なし)、\n"
-                  "     完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
-                  "     または正しくないコマンドライン: 存在しない・読み込めないパス、名前が条件に\n"
-                  "     合わない FILE、2つ目のパスや空のパス、知らないオプション\n"
-                  "\n"
-                  "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
-                  "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
-                  "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
-      .arg(Name());
+  return InUserLanguage(
+             QT_TRANSLATE_NOOP(
+                 "CommandLine",
+                 "使い方: %1 [--record TRACE] [FILE|FOLDER]\n"
+                 "        %1 --cli [--yes] [--json] [--record TRACE] [FILE|FOLDER]\n"
+                 "\n"
+                 "USB で接続された SCRIBOLANTE X のファームウェアを書き換えます。ファームウェア\n"
+                 "ファイル (名前に SC5_Firmware_v<数字>.<数字>.bin を含むファイル) を探し、\n"
+                 "ファームウェアアップデートモードの本体がちょうど1台接続されるまで待ち、\n"
+                 "両方のバージョンを表示して確認を求め、イメージを書き込み、本体にチェックサムを\n"
+                 "確認させます。\n"
+                 "\n"
+                 "引数:\n"
+                 "  FILE           書き込むファームウェアファイル。このファイルだけを使い、\n"
+                 "                 そのフォルダは探しません。名前には SC5_Firmware_v<数字>.<数字>\n"
+                 "                 を含め、.bin で終わること (SC5_Firmware_v1.3 (1).bin は\n"
+                 "                 バージョン 1.3)\n"
+                 "  FOLDER         ファームウェアファイルを探すフォルダ\n"
+                 "                 (引数がなければ作業フォルダ)\n"
+                 "  ファイルとフォルダは読むだけで、書き込むことはありません。\n"
+                 "\n"
+                 "オプション:\n"
+                 "  -h, --help     このヘルプを表示して終了します\n"
+                 "  -v, --version  プログラムの名前とバージョンを表示して終了します\n"
+                 "  --record TRACE 本体のメーカーのライブラリへの呼び出しをすべて TRACE に\n"
+                 "                 書き込みます (JSON Lines、サポートへの報告用)。アップデートは\n"
+                 "                 変わりません\n"
+                 "  --cli          ウィンドウを使わずに端末でアップデートします "
+                 "(ディスプレイ不要)。\n"
+                 "                 メッセージと操作ログは標準エラー出力に1行ずつ出ます。確認には\n"
+                 "                 端末で y を入力します。端末がなければ取り消します。失敗したら\n"
+                 "                 やり直さずにステータス 2 で終了します\n"
+                 "  --yes          (--cli と) アップデートの確認に「はい」と答えます\n"
+                 "  --json         (--cli と) 標準出力に JSON Lines (1行に1つのイベント:\n"
+                 "                 file, device, progress, message, 最後に end) だけを出します\n"
+                 "  Qt 自身のオプション (-platform, -style など) も使えます。\n"
+                 "\n"
+                 "終了ステータス:\n"
+                 "  0  本体が新しいファームウェアのチェックサムを確認した\n"
+                 "  1  このプログラムがすでに起動している\n"
+                 "  2  アップデートせずに終了した: 取り消し、2台以上の本体、ライブラリや本体の\n"
+                 "     異常、メモリ不足、ウィンドウを開けるディスプレイがない (--cli なし)、\n"
+                 "     完了前にウィンドウを閉じた・終了シグナルを受けた、\n"
+                 "     または正しくないコマンドライン: 存在しない・読み込めないパス、名前が条件に\n"
+                 "     合わない FILE、2つ目のパスや空のパス、知らないオプション\n"
+                 "\n"
+                 "確認まで進んだ試行はそれぞれ次のファイルに記録されます:\n"
+                 "$XDG_STATE_HOME/scribolante-fw-updater/history.log\n"
+                 "(既定では ~/.local/state/scribolante-fw-updater/history.log)\n"))
+      .arg(CommandNameText());
 }
 
 QString VersionText() {
@@ -305,7 +338,7 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
       Print(stdout, VersionText());
       return kExitRequestAnswered;
     case CommandLine::Action::Error:
-      Print(stderr, QStringLiteral("%1: %2 (--help)\n").arg(Name(), line.error));
+      Print(stderr, QStringLiteral("%1: %2 (--help)\n").arg(CommandNameText(), line.error));
       return kExitNoUpdate;
     case CommandLine::Action::Run:
       break;
@@ -315,7 +348,7 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
     bool badName = false;
     const std::optional<FirmwareSource> source = FirmwareSourceFor(line.path, &error, &badName);
     if (!source) {
-      Print(stderr, QStringLiteral("%1: %2\n").arg(Name(), error));
+      Print(stderr, QStringLiteral("%1: %2\n").arg(CommandNameText(), error));
       // Opened from a file manager there is no terminal to read that line: the refusal shows
       // where the user looks, in a box, when a window can be shown at all; otherwise a second
       // line says why no box came. The terminal mode has said it on standard error already.
@@ -323,8 +356,8 @@ std::optional<int> ActOnCommandLine(const CommandLine& line, int& argc, char** a
         const QApplication application(argc, argv);
         QGuiApplication::setDesktopFileName(QString::fromUtf8(kApplicationId));
         ShowMessageBoxWithType(
-            nullptr, BadFirmwareNameMessage(QFileInfo(line.path).fileName()).toStdString(),
-            nullptr, MB_OK);
+            nullptr, BadFirmwareNameMessage(QFileInfo(line.path).fileName()).toStdString(), nullptr,
+            MB_OK);
       }
       return kExitNoUpdate;
     }

@@ -380,8 +380,9 @@ std::string LibraryCheck::ReadDeviceInformation(I_GPHidDeviceEx* hid) {
   unsigned char replies[2][kReplySize];
   for (int read = 0; read < 2; ++read) {
     std::memset(replies[read], kFills[read], kReplySize);
-    const int result = hid->Transfer(kDeviceInfoCommand, kDirectionFromDevice, replies[read],
-                                     kReplySize, kTransferArg10, kTransferArg3, kTransferArg0);
+    const int result =
+        hid->Transfer(kDeviceInfoCommand, kDirectionFromDevice, replies[read], kReplySize,
+                      kTransferFifthArgument, kTransferSixthArgument, kTransferSeventhArgument);
     if (result != 0) return Format("read %d: Transfer answered %d", read + 1, result);
   }
   for (int index = 0; index < kReplySize; ++index) {

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/file_chunks.h"
 #include "platform/test_switches.h"
 
 namespace platform {
@@ -27,26 +28,20 @@ std::optional<std::string> ReadAttribute(const fs::path& path) {
   if (descriptor < 0) return std::nullopt;
   std::string text;
   char chunk[256];
-  bool failed = false;
   // Attributes are short; the bound keeps a strange file from being read without end.
-  while (text.size() < kAttributeLimit) {
-    const ssize_t count = ::read(descriptor, chunk, sizeof chunk);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      failed = true;
-      break;
-    }
-    if (count == 0) break;
-    text.append(chunk, static_cast<std::size_t>(count));
-  }
+  const ChunkReadEnd end =
+      ReadInChunks(descriptor, chunk, [&text](const char* bytes, std::size_t size) {
+        text.append(bytes, size);
+        return text.size() < kAttributeLimit;
+      });
   ::close(descriptor);
-  if (failed) return std::nullopt;
+  if (end == ChunkReadEnd::Failed) return std::nullopt;
   const auto isPadding = [](char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\0'; };
-  std::size_t end = text.size();
-  while (end > 0 && isPadding(text[end - 1])) --end;
+  std::size_t last = text.size();
+  while (last > 0 && isPadding(text[last - 1])) --last;
   std::size_t begin = 0;
-  while (begin < end && isPadding(text[begin])) ++begin;
-  return text.substr(begin, end - begin);
+  while (begin < last && isPadding(text[begin])) ++begin;
+  return text.substr(begin, last - begin);
 }
 
 // True when some directory from devicePath up to the top of the tree is a USB device or

@@ -11,6 +11,17 @@
 #include "simdevice/simulated_world.h"
 
 namespace simdevice {
+namespace {
+
+// Writes the one line about a scenario that cannot be played, and answers the factory's result
+// for it.
+int ReportScenarioError(std::FILE* errors, const std::string& path, const ScenarioError& error) {
+  std::fputs((FormatScenarioError(path, error) + "\n").c_str(), errors);
+  std::fflush(errors);
+  return kResultScenarioError;
+}
+
+}  // namespace
 
 int CreateAgent(int version, I_GPUsbDeviceAgent** agent, const Scenario& scenario,
                 std::shared_ptr<TraceWriter> trace) {
@@ -44,9 +55,7 @@ int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FIL
     } else {
       ScenarioError error;
       if (!LoadScenarioFile(path, &scenario, &error)) {
-        std::fputs((FormatScenarioError(path, error) + "\n").c_str(), errors);
-        std::fflush(errors);
-        return kResultScenarioError;
+        return ReportScenarioError(errors, path, error);
       }
     }
     if (!scenario.replayPath.empty()) {
@@ -54,11 +63,7 @@ int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FIL
       const std::shared_ptr<ReplaySession> session =
           ReplaySessionFor(scenario.replayPath, errors, &message);
       if (!session) {
-        std::fputs(
-            (FormatScenarioError(path, ScenarioError{scenario.replayLine, message}) + "\n").c_str(),
-            errors);
-        std::fflush(errors);
-        return kResultScenarioError;
+        return ReportScenarioError(errors, path, ScenarioError{scenario.replayLine, message});
       }
       return CreateReplayAgent(session, version, agent);
     }
@@ -67,11 +72,7 @@ int CreateAgentFromEnvironment(int version, I_GPUsbDeviceAgent** agent, std::FIL
       std::string message;
       trace = TraceWriter::Open(scenario.tracePath, &message);
       if (!trace) {
-        std::fputs(
-            (FormatScenarioError(path, ScenarioError{scenario.traceLine, message}) + "\n").c_str(),
-            errors);
-        std::fflush(errors);
-        return kResultScenarioError;
+        return ReportScenarioError(errors, path, ScenarioError{scenario.traceLine, message});
       }
     }
     return CreateAgent(version, agent, scenario, std::move(trace));

@@ -53,6 +53,12 @@ int Result(const TraceRecord* record) {
   return static_cast<int>(record->NumberOr(trace_format::kResult, kResultReplayDiffers));
 }
 
+// What a call that answers a value (a count, an attribute) answered; 0 when it does not
+// match the trace.
+int Value(const TraceRecord* record) {
+  return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kResult, 0)) : 0;
+}
+
 // The number of the object a call handed out, 0 for none.
 int Returned(const TraceRecord* record) {
   return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kReturned, 0)) : 0;
@@ -70,8 +76,8 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
   I_DeviceInfo* GetDeviceInfo() override {
     return session_->DeviceInfo(Returned(Call("GetDeviceInfo", {})));
   }
-  int GetAttributeA() override { return Attribute("GetAttributeA"); }
-  int GetAttributeB() override { return Attribute("GetAttributeB"); }
+  int GetAttributeA() override { return Value(Call("GetAttributeA", {})); }
+  int GetAttributeB() override { return Value(Call("GetAttributeB", {})); }
   int Transfer(const void* commandBlock, int direction, void* data, int length, int arg10, int arg3,
                int arg0) override {
     const auto* command = static_cast<const std::uint8_t*>(commandBlock);
@@ -113,10 +119,6 @@ class ReplayHidDevice final : public I_GPHidDeviceEx {
   const TraceRecord* Call(const char* operation,
                           std::vector<std::pair<const char*, TraceValue>> arguments) {
     return session_->Next({"I_GPHidDeviceEx", id_, operation, std::move(arguments)});
-  }
-  int Attribute(const char* operation) {
-    const TraceRecord* record = Call(operation, {});
-    return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kResult, 0)) : 0;
   }
 
   const std::shared_ptr<ReplaySession> session_;
@@ -176,10 +178,7 @@ class ReplayAgent final : public I_GPUsbDeviceAgent {
                            {"extraId", number(filter, filter ? filter->extraId : 0)},
                            {"filterName", name}}));
   }
-  int GetCount() override {
-    const TraceRecord* record = Call("GetCount", {});
-    return record != nullptr ? static_cast<int>(record->NumberOr(trace_format::kResult, 0)) : 0;
-  }
+  int GetCount() override { return Value(Call("GetCount", {})); }
   I_DeviceInfo* GetDeviceInfo(int position) override {
     return session_->DeviceInfo(
         Returned(Call("GetDeviceInfo", {{"position", TraceValue::Of(position)}})));

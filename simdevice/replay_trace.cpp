@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/file_chunks.h"
 #include "platform/hex_text.h"
 #include "usb/trace_format.h"
 
@@ -297,16 +298,17 @@ bool ReadTraceFile(const std::string& path, RecordedSession* session, std::strin
   }
   std::string text;
   char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(file, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = "cannot read the trace '" + path + "': " + std::strerror(errno);
-      ::close(file);
-      return false;
-    }
-    if (got == 0 || text.size() > kMaxTraceFileSize) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+  // Past the limit one chunk is enough for ParseTrace to refuse the file as too large.
+  const platform::ChunkReadEnd end =
+      platform::ReadInChunks(file, buffer, [&text](const char* bytes, std::size_t size) {
+        if (text.size() > kMaxTraceFileSize) return false;
+        text.append(bytes, size);
+        return true;
+      });
+  if (end == platform::ChunkReadEnd::Failed) {
+    *error = "cannot read the trace '" + path + "': " + std::strerror(errno);
+    ::close(file);
+    return false;
   }
   ::close(file);
   return ParseTrace(text, path, session, error);

@@ -6,71 +6,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <limits>
 #include <map>
 #include <set>
 
+#include "platform/file_chunks.h"
+#include "simdevice/scenario_line_reader.h"
+
 namespace simdevice {
 namespace {
 
-constexpr std::int64_t kMaxCount = 4294967295;  // scans, calls, exchanges, blocks, bytes
 constexpr std::int64_t kMaxDevicesPerLine = 10000;
 constexpr std::int64_t kMaxRate = 1000000000000;  // 1 TB/s: any faster is no delay at all
 constexpr std::int64_t kMaxDelayMs = 3600000;     // an hour
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Well-formed UTF-8 without NUL bytes (names end up in C strings).
-bool IsValidUtf8(std::string_view text) {
-  std::size_t index = 0;
-  while (index < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[index]);
-    int extra = 0;
-    std::uint32_t codePoint = 0;
-    if (lead == 0) return false;
-    if (lead < 0x80) {
-      ++index;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1;
-      codePoint = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2;
-      codePoint = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3;
-      codePoint = lead & 0x07;
-    } else {
-      return false;
-    }
-    if (index + extra >= text.size()) return false;
-    for (int follow = 1; follow <= extra; ++follow) {
-      const auto byte = static_cast<unsigned char>(text[index + follow]);
-      if ((byte & 0xC0) != 0x80) return false;
-      codePoint = (codePoint << 6) | (byte & 0x3F);
-    }
-    static constexpr std::uint32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (codePoint < kSmallest[extra] || codePoint > 0x10FFFF ||
-        (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-      return false;
-    }
-    index += extra + 1;
-  }
-  return true;
-}
-
-std::string Quote(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.push_back('\'');
-  quoted.append(text);
-  quoted.push_back('\'');
-  return quoted;
-}
 
 // The usage shown when a setting has the wrong number of words.
 const std::map<std::string, std::string, std::less<>> kUsage = {
@@ -99,7 +48,8 @@ const std::map<std::string, std::string, std::less<>> kUsage = {
     {"replay", "replay <trace>"},
 };
 
-class Parser {
+// The settings of a scenario, one line at a time, into the scenario.
+class Parser : public ScenarioLineReader {
  public:
   explicit Parser(Scenario* scenario) : scenario_(scenario) { *scenario_ = Scenario{}; }
 
@@ -108,24 +58,14 @@ class Parser {
   // Puts the collected list changes into the scenario (the default list when there were none).
   void Finish();
 
-  const std::string& message() const { return message_; }
-
  private:
-  bool Fail(std::string text) {
-    message_ = std::move(text);
-    return false;
-  }
   bool WrongWordCount(std::string_view setting) {
     return Fail("wrong number of words for " + Quote(setting) + ": expected '" +
                 kUsage.find(setting)->second + "'");
   }
-  // A setting that may be given only once (per distinct key, e.g. "fail transfer 3").
-  bool ClaimOnce(const std::string& setting);
-  bool Number(std::string_view word, std::string_view what, std::int64_t min, std::int64_t max,
-              std::int64_t* value);
-  bool Count(std::string_view word, std::string_view what, std::uint64_t* value);
-  bool Code(std::string_view word, int* code);
 
+  // A setting that is one word on its own line and turns *value on.
+  bool ParseSwitch(std::string_view setting, bool* value);
   bool ParseList();
   bool ParseDevices();
   bool ParseFail();
@@ -138,50 +78,27 @@ class Parser {
   bool ParseUsbIds();
   bool ParseUnplug();
   bool AddList(std::uint64_t fromScan, std::vector<std::string> names);
-  // The rest of the line, blanks around it removed: a path that may hold blanks.
-  std::string_view RestOfLine() const;
 
   Scenario* scenario_;
-  std::string message_;
-  int line_ = 0;
-  std::vector<std::string_view> words_;
-  std::string_view afterKey_;  // the line after its first word, comment removed
-  std::map<std::string, int> claimed_;
   std::map<std::uint64_t, std::vector<std::string>> lists_;
   int firstSettingLine_ = 0;
 };
 
 bool Parser::ParseLine(int number, std::string_view line) {
-  line_ = number;
-  if (!IsValidUtf8(line)) return Fail("not valid UTF-8 text");
-  if (auto comment = line.find('#'); comment != std::string_view::npos) {
-    line = line.substr(0, comment);
-  }
-  words_.clear();
-  afterKey_ = {};
-  std::size_t index = 0;
-  while (index < line.size()) {
-    while (index < line.size() && IsBlank(line[index])) ++index;
-    const std::size_t start = index;
-    while (index < line.size() && !IsBlank(line[index])) ++index;
-    if (index > start) {
-      words_.push_back(line.substr(start, index - start));
-      if (words_.size() == 1) afterKey_ = line.substr(index);
-    }
-  }
-  if (words_.empty()) return true;
+  if (!ReadLine(number, line)) return false;
+  if (words().empty()) return true;
 
-  const std::string_view key = words_[0];
+  const std::string_view key = words()[0];
   // A replayed trace answers every call by itself: another setting could only be ignored.
   if (scenario_->replayLine != 0 || (key == "replay" && firstSettingLine_ != 0)) {
     return Fail("'replay' takes no other setting in its scenario (see line " +
                 std::to_string(firstSettingLine_) + ")");
   }
-  if (firstSettingLine_ == 0) firstSettingLine_ = line_;
+  if (firstSettingLine_ == 0) firstSettingLine_ = lineNumber();
   if (key == "replay") {
     if (RestOfLine().empty()) return WrongWordCount("replay");
     scenario_->replayPath = std::string(RestOfLine());
-    scenario_->replayLine = line_;
+    scenario_->replayLine = lineNumber();
     return true;
   }
   if (key == "list") return ParseList();
@@ -189,24 +106,14 @@ bool Parser::ParseLine(int number, std::string_view line) {
   if (key == "fail") return ParseFail();
   if (key == "info") return ParseInfo();
   if (key == "reject") return ParseReject();
-  if (key == "reject-all") {
-    if (words_.size() != 1) return WrongWordCount("reject-all");
-    if (!ClaimOnce("reject-all")) return false;
-    scenario_->device.rejectAll = true;
-    return true;
-  }
-  if (key == "unstable-names") {
-    if (words_.size() != 1) return WrongWordCount("unstable-names");
-    if (!ClaimOnce("unstable-names")) return false;
-    scenario_->unstableNames = true;
-    return true;
-  }
+  if (key == "reject-all") return ParseSwitch("reject-all", &scenario_->device.rejectAll);
+  if (key == "unstable-names") return ParseSwitch("unstable-names", &scenario_->unstableNames);
   if (key == "short-reply") return ParseShortReply();
   if (key == "checksum") return ParseChecksum();
   if (key == "rate") {
     std::int64_t rate = 0;
-    if (words_.size() != 2) return WrongWordCount("rate");
-    if (!Number(words_[1], "rate", 0, kMaxRate, &rate) || !ClaimOnce("rate")) return false;
+    if (words().size() != 2) return WrongWordCount("rate");
+    if (!Number(words()[1], "rate", 0, kMaxRate, &rate) || !ClaimOnce("rate")) return false;
     scenario_->rate = static_cast<std::uint64_t>(rate);
     return true;
   }
@@ -216,15 +123,15 @@ bool Parser::ParseLine(int number, std::string_view line) {
     if (path.empty()) return WrongWordCount("trace");
     if (!ClaimOnce("trace")) return false;
     scenario_->tracePath = std::string(path);
-    scenario_->traceLine = line_;
+    scenario_->traceLine = lineNumber();
     return true;
   }
   if (key == "usb-ids") return ParseUsbIds();
   if (key == "unplug") return ParseUnplug();
   if (key == "hang") {
     std::uint64_t exchange = 0;
-    if (words_.size() != 2) return WrongWordCount("hang");
-    if (!Count(words_[1], "exchange number", &exchange) ||
+    if (words().size() != 2) return WrongWordCount("hang");
+    if (!Count(words()[1], "exchange number", &exchange) ||
         !ClaimOnce("hang " + std::to_string(exchange))) {
       return false;
     }
@@ -233,8 +140,8 @@ bool Parser::ParseLine(int number, std::string_view line) {
   }
   if (key == "checksum-delay") {
     std::int64_t milliseconds = 0;
-    if (words_.size() != 2) return WrongWordCount("checksum-delay");
-    if (!Number(words_[1], "checksum delay", 0, kMaxDelayMs, &milliseconds) ||
+    if (words().size() != 2) return WrongWordCount("checksum-delay");
+    if (!Number(words()[1], "checksum delay", 0, kMaxDelayMs, &milliseconds) ||
         !ClaimOnce("checksum-delay")) {
       return false;
     }
@@ -252,76 +159,11 @@ void Parser::Finish() {
   }
 }
 
-std::string_view Parser::RestOfLine() const {
-  std::string_view rest = afterKey_;
-  while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
-  while (!rest.empty() && IsBlank(rest.back())) rest.remove_suffix(1);
-  return rest;
-}
-
-bool Parser::ClaimOnce(const std::string& setting) {
-  auto [where, inserted] = claimed_.emplace(setting, line_);
-  if (!inserted) {
-    return Fail(Quote(setting) + " is already set on line " + std::to_string(where->second));
-  }
-  return true;
-}
-
-bool Parser::Number(std::string_view word, std::string_view what, std::int64_t min,
-                    std::int64_t max, std::int64_t* value) {
-  std::string_view digits = word;
-  const bool negative = !digits.empty() && digits.front() == '-';
-  if (negative) digits.remove_prefix(1);
-  int base = 10;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    digits.remove_prefix(2);
-    base = 16;
-  }
-  std::uint64_t magnitude = 0;
-  const char* end = digits.data() + digits.size();
-  auto [stop, failure] = std::from_chars(digits.data(), end, magnitude, base);
-  const std::string range = " is out of range " + std::to_string(min) + ".." + std::to_string(max);
-  if (digits.empty() || stop != end ||
-      (failure != std::errc() && failure != std::errc::result_out_of_range)) {
-    return Fail(std::string(what) + " " + Quote(word) + " is not a number");
-  }
-  if (failure == std::errc::result_out_of_range ||
-      magnitude > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-    return Fail(std::string(what) + " " + std::string(word) + range);
-  }
-  const std::int64_t signedValue =
-      negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
-  if (signedValue < min || signedValue > max) {
-    return Fail(std::string(what) + " " + std::string(word) + range);
-  }
-  *value = signedValue;
-  return true;
-}
-
-bool Parser::Count(std::string_view word, std::string_view what, std::uint64_t* value) {
-  std::int64_t number = 0;
-  if (!Number(word, what, 1, kMaxCount, &number)) return false;
-  *value = static_cast<std::uint64_t>(number);
-  return true;
-}
-
-bool Parser::Code(std::string_view word, int* code) {
-  std::int64_t number = 0;
-  if (!Number(word, "code", std::numeric_limits<int>::min(), std::numeric_limits<int>::max(),
-              &number)) {
-    return false;
-  }
-  if (number == 0) return Fail("code 0 is no failure (0 means success)");
-  *code = static_cast<int>(number);
-  return true;
-}
-
 bool Parser::AddList(std::uint64_t fromScan, std::vector<std::string> names) {
   // 'list' and 'devices' lines share their keys: one list per starting scan.
-  auto [where, inserted] = claimed_.emplace("list " + std::to_string(fromScan), line_);
-  if (!inserted) {
+  if (const int earlier = Claim("list " + std::to_string(fromScan)); earlier != 0) {
     return Fail("a list for scan " + std::to_string(fromScan) + " is already given on line " +
-                std::to_string(where->second));
+                std::to_string(earlier));
   }
   std::set<std::string_view> unique;
   for (const std::string& name : names) {
@@ -333,23 +175,30 @@ bool Parser::AddList(std::uint64_t fromScan, std::vector<std::string> names) {
   return true;
 }
 
+bool Parser::ParseSwitch(std::string_view setting, bool* value) {
+  if (words().size() != 1) return WrongWordCount(setting);
+  if (!ClaimOnce(std::string(setting))) return false;
+  *value = true;
+  return true;
+}
+
 bool Parser::ParseList() {
-  if (words_.size() < 2) return WrongWordCount("list");
+  if (words().size() < 2) return WrongWordCount("list");
   std::uint64_t fromScan = 0;
-  if (!Count(words_[1], "scan number", &fromScan)) return false;
-  std::vector<std::string> names(words_.begin() + 2, words_.end());
+  if (!Count(words()[1], "scan number", &fromScan)) return false;
+  std::vector<std::string> names(words().begin() + 2, words().end());
   return AddList(fromScan, std::move(names));
 }
 
 bool Parser::ParseDevices() {
-  if (words_.size() != 3 && words_.size() != 4) return WrongWordCount("devices");
+  if (words().size() != 3 && words().size() != 4) return WrongWordCount("devices");
   std::uint64_t fromScan = 0;
   std::int64_t count = 0;
-  if (!Count(words_[1], "scan number", &fromScan) ||
-      !Number(words_[2], "device count", 0, kMaxDevicesPerLine, &count)) {
+  if (!Count(words()[1], "scan number", &fromScan) ||
+      !Number(words()[2], "device count", 0, kMaxDevicesPerLine, &count)) {
     return false;
   }
-  const std::string prefix = words_.size() == 4 ? std::string(words_[3]) : kDefaultDevicePrefix;
+  const std::string prefix = words().size() == 4 ? std::string(words()[3]) : kDefaultDevicePrefix;
   std::vector<std::string> names;
   for (std::int64_t index = 1; index <= count; ++index) {
     names.push_back(prefix + std::to_string(index));
@@ -358,19 +207,19 @@ bool Parser::ParseDevices() {
 }
 
 bool Parser::ParseFail() {
-  if (words_.size() < 2) {
+  if (words().size() < 2) {
     return Fail("'fail' needs what fails: factory, enumerate, open, interface or transfer");
   }
-  const std::string_view what = words_[1];
+  const std::string_view what = words()[1];
   if (what == "factory") {
-    if (words_.size() != 3) return WrongWordCount("fail factory");
-    if (words_[2] == "null") {
+    if (words().size() != 3) return WrongWordCount("fail factory");
+    if (words()[2] == "null") {
       if (!ClaimOnce("fail factory")) return false;
       scenario_->factoryReturnsNull = true;
       return true;
     }
     int code = 0;
-    if (!Code(words_[2], &code) || !ClaimOnce("fail factory")) return false;
+    if (!Code(words()[2], &code) || !ClaimOnce("fail factory")) return false;
     scenario_->factoryFailure = code;
     return true;
   }
@@ -382,11 +231,11 @@ bool Parser::ParseFail() {
     return ParseCallFailure("fail interface", &scenario_->interfaceFailures);
   }
   if (what == "transfer") {
-    if (words_.size() != 3 && words_.size() != 4) return WrongWordCount("fail transfer");
+    if (words().size() != 3 && words().size() != 4) return WrongWordCount("fail transfer");
     std::uint64_t exchange = 0;
     int code = 31;
-    if (!Count(words_[2], "exchange number", &exchange)) return false;
-    if (words_.size() == 4 && !Code(words_[3], &code)) return false;
+    if (!Count(words()[2], "exchange number", &exchange)) return false;
+    if (words().size() == 4 && !Code(words()[3], &code)) return false;
     if (!ClaimOnce("fail transfer " + std::to_string(exchange))) return false;
     scenario_->transferFailures[exchange] = code;
     return true;
@@ -396,35 +245,35 @@ bool Parser::ParseFail() {
 }
 
 bool Parser::ParseCallFailure(const std::string& setting, CallFailures* failures) {
-  if (words_.size() != 3 && words_.size() != 4) return WrongWordCount(setting);
+  if (words().size() != 3 && words().size() != 4) return WrongWordCount(setting);
   int code = 1;
-  if (words_.size() == 4 && !Code(words_[3], &code)) return false;
-  if (words_[2] == "always") {
+  if (words().size() == 4 && !Code(words()[3], &code)) return false;
+  if (words()[2] == "always") {
     if (!ClaimOnce(setting + " always")) return false;
     failures->always = code;
     return true;
   }
   std::uint64_t call = 0;
-  if (!Count(words_[2], "call number", &call)) return false;
+  if (!Count(words()[2], "call number", &call)) return false;
   if (!ClaimOnce(setting + " " + std::to_string(call))) return false;
   failures->atCall[call] = code;
   return true;
 }
 
 bool Parser::ParseInfo() {
-  if (words_.size() >= 2 && words_[1] == "status") {
+  if (words().size() >= 2 && words()[1] == "status") {
     std::int64_t status = 0;
-    if (words_.size() != 3) return WrongWordCount("info status");
-    if (!Number(words_[2], "status", 0, 255, &status) || !ClaimOnce("info status")) return false;
+    if (words().size() != 3) return WrongWordCount("info status");
+    if (!Number(words()[2], "status", 0, 255, &status) || !ClaimOnce("info status")) return false;
     scenario_->device.status = static_cast<std::uint8_t>(status);
     return true;
   }
-  if (words_.size() >= 2 && words_[1] == "version") {
+  if (words().size() >= 2 && words()[1] == "version") {
     std::int64_t major = 0;
     std::int64_t minor = 0;
-    if (words_.size() != 4) return WrongWordCount("info version");
-    if (!Number(words_[2], "major version", 0, 255, &major) ||
-        !Number(words_[3], "minor version", 0, 255, &minor) || !ClaimOnce("info version")) {
+    if (words().size() != 4) return WrongWordCount("info version");
+    if (!Number(words()[2], "major version", 0, 255, &major) ||
+        !Number(words()[3], "minor version", 0, 255, &minor) || !ClaimOnce("info version")) {
       return false;
     }
     scenario_->device.versionMajor = static_cast<std::uint8_t>(major);
@@ -432,22 +281,22 @@ bool Parser::ParseInfo() {
     return true;
   }
   return Fail("'info' needs 'status' or 'version'" +
-              (words_.size() >= 2 ? ", not " + Quote(words_[1]) : std::string()));
+              (words().size() >= 2 ? ", not " + Quote(words()[1]) : std::string()));
 }
 
 bool Parser::ParseReject() {
-  if (words_.size() < 2 || words_.size() > 6 || words_.size() % 2 != 0) {
+  if (words().size() < 2 || words().size() > 6 || words().size() % 2 != 0) {
     return WrongWordCount("reject");
   }
   RejectRule rule;
   std::uint64_t block = 0;
-  if (!Count(words_[1], "block number", &block)) return false;
+  if (!Count(words()[1], "block number", &block)) return false;
   rule.block = static_cast<std::uint32_t>(block);
   bool timesGiven = false;
   bool namesGiven = false;
-  for (std::size_t index = 2; index + 1 < words_.size(); index += 2) {
-    const std::string_view option = words_[index];
-    const std::string_view value = words_[index + 1];
+  for (std::size_t index = 2; index + 1 < words().size(); index += 2) {
+    const std::string_view option = words()[index];
+    const std::string_view value = words()[index + 1];
     if (option == "times" && !timesGiven) {
       std::uint64_t times = 0;
       if (!Count(value, "times", &times)) return false;
@@ -480,11 +329,11 @@ bool Parser::ParseReject() {
 }
 
 bool Parser::ParseShortReply() {
-  if (words_.size() != 3) return WrongWordCount("short-reply");
+  if (words().size() != 3) return WrongWordCount("short-reply");
   std::uint64_t exchange = 0;
   std::int64_t bytes = 0;
-  if (!Count(words_[1], "exchange number", &exchange) ||
-      !Number(words_[2], "byte count", 0, kMaxCount, &bytes) ||
+  if (!Count(words()[1], "exchange number", &exchange) ||
+      !Number(words()[2], "byte count", 0, kMaxCount, &bytes) ||
       !ClaimOnce("short-reply " + std::to_string(exchange))) {
     return false;
   }
@@ -493,16 +342,16 @@ bool Parser::ParseShortReply() {
 }
 
 bool Parser::ParseChecksum() {
-  if (words_.size() != 2) return WrongWordCount("checksum");
+  if (words().size() != 2) return WrongWordCount("checksum");
   ChecksumMode mode;
-  if (words_[1] == "auto") {
+  if (words()[1] == "auto") {
     mode = ChecksumMode::Auto;
-  } else if (words_[1] == "accept") {
+  } else if (words()[1] == "accept") {
     mode = ChecksumMode::Accept;
-  } else if (words_[1] == "refuse") {
+  } else if (words()[1] == "refuse") {
     mode = ChecksumMode::Refuse;
   } else {
-    return Fail("checksum mode " + Quote(words_[1]) + " is not auto, accept or refuse");
+    return Fail("checksum mode " + Quote(words()[1]) + " is not auto, accept or refuse");
   }
   if (!ClaimOnce("checksum")) return false;
   scenario_->device.checksum = mode;
@@ -510,30 +359,30 @@ bool Parser::ParseChecksum() {
 }
 
 bool Parser::ParseAttribute() {
-  if (words_.size() < 2 || (words_[1] != "a" && words_[1] != "b")) {
+  if (words().size() < 2 || (words()[1] != "a" && words()[1] != "b")) {
     return Fail("'attribute' needs 'a' or 'b'" +
-                (words_.size() >= 2 ? ", not " + Quote(words_[1]) : std::string()));
+                (words().size() >= 2 ? ", not " + Quote(words()[1]) : std::string()));
   }
-  const std::string setting = "attribute " + std::string(words_[1]);
-  if (words_.size() != 3) return WrongWordCount(setting);
+  const std::string setting = "attribute " + std::string(words()[1]);
+  if (words().size() != 3) return WrongWordCount(setting);
   std::int64_t value = 0;
-  if (!Number(words_[2], "attribute value", std::numeric_limits<int>::min(),
+  if (!Number(words()[2], "attribute value", std::numeric_limits<int>::min(),
               std::numeric_limits<int>::max(), &value) ||
       !ClaimOnce(setting)) {
     return false;
   }
-  (words_[1] == "a" ? scenario_->attributeA : scenario_->attributeB) = static_cast<int>(value);
+  (words()[1] == "a" ? scenario_->attributeA : scenario_->attributeB) = static_cast<int>(value);
   return true;
 }
 
 bool Parser::ParseUsbIds() {
-  if (words_.size() != 4) return WrongWordCount("usb-ids");
+  if (words().size() != 4) return WrongWordCount("usb-ids");
   std::int64_t vendor = 0;
   std::int64_t product = 0;
   std::int64_t extra = 0;
-  if (!Number(words_[1], "vendor ID", 0, 0xFFFF, &vendor) ||
-      !Number(words_[2], "product ID", 0, 0xFFFF, &product) ||
-      !Number(words_[3], "extra ID", 0, 0xFFFF, &extra) || !ClaimOnce("usb-ids")) {
+  if (!Number(words()[1], "vendor ID", 0, 0xFFFF, &vendor) ||
+      !Number(words()[2], "product ID", 0, 0xFFFF, &product) ||
+      !Number(words()[3], "extra ID", 0, 0xFFFF, &extra) || !ClaimOnce("usb-ids")) {
     return false;
   }
   scenario_->vendorId = static_cast<std::uint16_t>(vendor);
@@ -543,9 +392,9 @@ bool Parser::ParseUsbIds() {
 }
 
 bool Parser::ParseUnplug() {
-  if (words_.size() != 2) return WrongWordCount("unplug");
+  if (words().size() != 2) return WrongWordCount("unplug");
   std::uint64_t exchange = 0;
-  if (!Count(words_[1], "exchange number", &exchange) ||
+  if (!Count(words()[1], "exchange number", &exchange) ||
       !ClaimOnce("unplug " + std::to_string(exchange))) {
     return false;
   }
@@ -580,22 +429,21 @@ bool LoadScenarioFile(const std::string& path, Scenario* scenario, ScenarioError
   }
   std::string text;
   char buffer[8192];
-  for (;;) {
-    const ssize_t got = ::read(file, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = ScenarioError{0, std::string("cannot read: ") + std::strerror(errno)};
-      ::close(file);
-      return false;
-    }
-    if (got == 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-    if (text.size() > kMaxScenarioFileSize) {
-      *error = ScenarioError{
-          0, "too large (more than " + std::to_string(kMaxScenarioFileSize) + " bytes)"};
-      ::close(file);
-      return false;
-    }
+  const platform::ChunkReadEnd end =
+      platform::ReadInChunks(file, buffer, [&text](const char* bytes, std::size_t size) {
+        text.append(bytes, size);
+        return text.size() <= kMaxScenarioFileSize;
+      });
+  if (end == platform::ChunkReadEnd::Failed) {
+    *error = ScenarioError{0, std::string("cannot read: ") + std::strerror(errno)};
+    ::close(file);
+    return false;
+  }
+  if (end == platform::ChunkReadEnd::Stopped) {
+    *error = ScenarioError{
+        0, "too large (more than " + std::to_string(kMaxScenarioFileSize) + " bytes)"};
+    ::close(file);
+    return false;
   }
   ::close(file);
   if (!ParseScenario(text, scenario, error)) return false;

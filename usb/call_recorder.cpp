@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_chunks.h"
 #include "platform/hex_text.h"
 #include "platform/json_string.h"
 #include "platform/sha256.h"
@@ -44,18 +45,14 @@ bool HashFile(const std::string& path, std::int64_t* size, std::string* sha256) 
   platform::Sha256 hash;
   std::int64_t total = 0;
   char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(file, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(file);
-      return false;
-    }
-    if (got == 0) break;
-    hash.Update(buffer, static_cast<std::size_t>(got));
-    total += got;
-  }
+  const platform::ChunkReadEnd end =
+      platform::ReadInChunks(file, buffer, [&](const char* bytes, std::size_t size) {
+        hash.Update(bytes, size);
+        total += static_cast<std::int64_t>(size);
+        return true;
+      });
   ::close(file);
+  if (end != platform::ChunkReadEnd::EndOfFile) return false;
   const auto digest = hash.Finish();
   *size = total;
   *sha256 = platform::HexDigits(digest.data(), digest.size());

@@ -47,7 +47,7 @@ int C_HIDDeviceAgentEx::EnsureAgent() {
   // With --record, the call is on record and the agent kept is a recording stand-in.
   const std::shared_ptr<usb::CallRecorder> recorder = usb::ActiveCallRecorder();
   const int result = recorder
-                         ? usb::RecordedFactoryCall(recorder, create, kFactoryVersion, &created)
+                         ? usb::CreateRecordingAgent(recorder, create, kFactoryVersion, &created)
                          : create(kFactoryVersion, &created);
   if (result != 0 || created == nullptr) return 0;
   agent = created;

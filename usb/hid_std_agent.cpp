@@ -15,9 +15,9 @@ namespace {
 
 using Lock = C_GPUsbDeviceAgentWrapperThreadLock;
 using usb::kScanOption;
-using usb::kTransferArg0;
-using usb::kTransferArg10;
-using usb::kTransferArg3;
+using usb::kTransferFifthArgument;
+using usb::kTransferSeventhArgument;
+using usb::kTransferSixthArgument;
 
 }  // namespace
 
@@ -86,5 +86,6 @@ int C_GPUSBHIDStdAgentEx::SendCommand(int position, const void* commandBlock, in
   // scan on the other thread cannot rebuild the list in between.
   Lock lock;
   return hidAgent->TransferByName(GetDeviceName(position), commandBlock, direction, data, length,
-                                  kTransferArg10, kTransferArg3, kTransferArg0);
+                                  kTransferFifthArgument, kTransferSixthArgument,
+                                  kTransferSeventhArgument);
 }

@@ -67,10 +67,17 @@ I_DeviceInfo* RecordingContext::DeviceInfo(I_DeviceInfo* info, int* id) {
   return standIn.get();
 }
 
-// A returned object's number, or null when nothing is returned.
-TraceFields& Returned(TraceFields& fields, int id) {
+// fields with the number of the object a call returned after them, or null when it returned
+// none.
+TraceFields Returned(TraceFields fields, int id) {
   return id != 0 ? fields.Number(trace_format::kReturned, id)
                  : fields.Null(trace_format::kReturned);
+}
+
+// The return of a call that hands out an object through an out argument: its result, then the
+// object's number (0: it handed out none).
+TraceFields ResultAndReturned(int result, int id) {
+  return Returned(TraceFields().Number(trace_format::kResult, result), id);
 }
 
 class RecordingHidDevice final : public I_GPHidDeviceEx {
@@ -88,8 +95,7 @@ class RecordingHidDevice final : public I_GPHidDeviceEx {
     const std::int64_t call = Enter("GetDeviceInfo", {});
     int infoId = 0;
     I_DeviceInfo* info = context_->DeviceInfo(hid_->GetDeviceInfo(), &infoId);
-    TraceFields fields;
-    context_->recorder->Return(call, Returned(fields, infoId));
+    context_->recorder->Return(call, Returned(TraceFields(), infoId));
     return info;
   }
   int GetAttributeA() override {
@@ -177,9 +183,7 @@ class RecordingUsbDevice final : public I_UsbDevice {
       hidId = context_->recorder->NewObject(TracedObject::HidDevice);
       *hid = new RecordingHidDevice(context_, *hid, hidId);
     }
-    TraceFields fields;
-    fields.Number(trace_format::kResult, result);
-    context_->recorder->Return(call, Returned(fields, hidId));
+    context_->recorder->Return(call, ResultAndReturned(result, hidId));
     return result;
   }
 
@@ -239,8 +243,7 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
     const std::int64_t call = Enter("GetDeviceInfo", TraceFields().Number("position", position));
     int infoId = 0;
     I_DeviceInfo* info = context_->DeviceInfo(agent_->GetDeviceInfo(position), &infoId);
-    TraceFields fields;
-    context_->recorder->Return(call, Returned(fields, infoId));
+    context_->recorder->Return(call, Returned(TraceFields(), infoId));
     return info;
   }
   int OpenDevice(int position, int access, I_UsbDevice** device) override {
@@ -252,9 +255,7 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
       deviceId = context_->recorder->NewObject(TracedObject::UsbDevice);
       *device = new RecordingUsbDevice(context_, *device, deviceId);
     }
-    TraceFields fields;
-    fields.Number(trace_format::kResult, result);
-    context_->recorder->Return(call, Returned(fields, deviceId));
+    context_->recorder->Return(call, ResultAndReturned(result, deviceId));
     return result;
   }
 
@@ -271,9 +272,9 @@ class RecordingAgent final : public I_GPUsbDeviceAgent {
 
 }  // namespace
 
-int RecordedFactoryCall(const std::shared_ptr<CallRecorder>& recorder,
-                        GPAPI_CreateGPUsbDeviceAgentFunction create, int version,
-                        I_GPUsbDeviceAgent** agent) {
+int CreateRecordingAgent(const std::shared_ptr<CallRecorder>& recorder,
+                         GPAPI_CreateGPUsbDeviceAgentFunction create, int version,
+                         I_GPUsbDeviceAgent** agent) {
   const std::int64_t call = recorder->Enter("GPlusUSBLibEx", 0, kCreateAgentExportName,
                                             TraceFields().Number("version", version));
   I_GPUsbDeviceAgent* created = nullptr;
@@ -283,9 +284,7 @@ int RecordedFactoryCall(const std::shared_ptr<CallRecorder>& recorder,
     agentId = recorder->NewObject(TracedObject::Agent);
     created = new RecordingAgent(std::make_shared<RecordingContext>(recorder), created, agentId);
   }
-  TraceFields fields;
-  fields.Number(trace_format::kResult, result);
-  recorder->Return(call, Returned(fields, agentId));
+  recorder->Return(call, ResultAndReturned(result, agentId));
   *agent = created;
   return result;
 }
