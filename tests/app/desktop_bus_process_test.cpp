@@ -109,6 +109,38 @@ TEST_F(DesktopBusProcessTest, TheLockIsHeldWhileBlocksAreWrittenAndReleasedAtCom
   ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
 }
 
+TEST_F(DesktopBusProcessTest, ALogindThatRefusesTheLidSwitchGivesTheLockOnSleepAndIdle) {
+  ASSERT_TRUE(m_system.MakeLogindRefuseTheLidSwitch()) << m_system.failure();
+  WriteFirmware(32);
+  WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 262144\n");
+  SpawnedProgram& program = StartOnPrivateBuses(1);
+
+  ASSERT_TRUE(WaitForLock(true)) << program.ErrorOutput().toStdString();
+  const std::vector<ListedInhibitor> locks = OurLocks();
+  ASSERT_EQ(locks.size(), 1u);
+  EXPECT_EQ(locks[0].what, QStringLiteral("sleep:idle"));
+  EXPECT_EQ(locks[0].mode, QStringLiteral("block"));
+  EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox)) << "the lock came after the writes";
+  // Asked for with the lid switch first, refused, then asked for again without it.
+  const QString log = m_system.MockLog();
+  const qsizetype refusal = log.indexOf(QStringLiteral("Inhibit raised"));
+  EXPECT_GT(refusal, log.indexOf(QStringLiteral("Inhibit \"sleep:idle:handle-lid-switch\"")))
+      << log.toStdString();
+  EXPECT_GT(log.indexOf(QStringLiteral("Inhibit \"sleep:idle\""), refusal), refusal)
+      << log.toStdString();
+
+  ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kUpdateRunTimeoutMs))
+      << program.ErrorOutput().toStdString();
+  EXPECT_TRUE(WaitForLock(false));
+  EXPECT_TRUE(program.Running());
+  EXPECT_FALSE(program.ErrorOutput().contains(QStringLiteral("no logind lock")));
+
+  program.Signal(SIGTERM);
+  ASSERT_TRUE(program.WaitForEnd(kHangTimeoutMs));
+  EXPECT_EQ(program.ExitCode(), 0);
+  ExpectNoSanitizerReport(program.ErrorOutput().toStdString());
+}
+
 TEST_F(DesktopBusProcessTest, AFailureThatStartsOverHoldsNoLockInItsPauseAndTakesANewOne) {
   WriteFirmware(16);
   // Exchange 20 is block 10's data: the first pass fails there, the second completes.

@@ -97,11 +97,24 @@ bool PrivateBus::StartMockLogind() {
 }
 
 bool PrivateBus::MakeLogindSilent() {
+  return ReplaceInhibit(QStringLiteral("time.sleep(600)"));
+}
+
+bool PrivateBus::MakeLogindRefuseTheLidSwitch() {
+  // Anything else goes to the template's own Inhibit, which keeps its inhibitor list.
+  return ReplaceInhibit(
+      QStringLiteral("if 'handle-lid-switch' in args[0]:\n"
+                     "    raise dbus.exceptions.DBusException('refused', "
+                     "name='org.freedesktop.DBus.Error.AccessDenied')\n"
+                     "ret = load_module('logind').Inhibit(self, *args)\n"));
+}
+
+bool PrivateBus::ReplaceInhibit(const QString& code) {
   QDBusMessage call = QDBusMessage::createMethodCall(kLogind, kLogindPath,
                                                      QStringLiteral("org.freedesktop.DBus.Mock"),
                                                      QStringLiteral("AddMethod"));
   call << kLogindManager << QStringLiteral("Inhibit") << QStringLiteral("ssss")
-       << QStringLiteral("h") << QStringLiteral("time.sleep(600)");
+       << QStringLiteral("h") << code;
   const QDBusMessage reply = QDBusConnection(m_connectionName).call(call);
   if (reply.type() != QDBusMessage::ReplyMessage) m_failure = reply.errorMessage().toStdString();
   return reply.type() == QDBusMessage::ReplyMessage;

@@ -48,6 +48,9 @@ class PrivateBus : public QObject {
   bool StartMockLogind();
   // logind from now on takes every Inhibit request and never answers it.
   bool MakeLogindSilent();
+  // logind from now on refuses (AccessDenied) every Inhibit request that names the lid switch
+  // and takes the others as the template does.
+  bool MakeLogindRefuseTheLidSwitch();
 
   QString address() const { return m_address; }
   std::string failure() const { return m_failure; }
@@ -64,6 +67,9 @@ class PrivateBus : public QObject {
   void OnLauncherEntryUpdate(const QDBusMessage& message);
 
  private:
+  // logind's Inhibit from now on runs code (python-dbusmock's method body) instead.
+  bool ReplaceInhibit(const QString& code);
+
   std::string m_folder;
   std::string m_name;
   QString m_address;
