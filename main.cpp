@@ -50,8 +50,8 @@ int main(int argc, char** argv) {
     platform::DbusDesktopSession desktopSession(DesktopIdentity());
     SetDesktopSession(&desktopSession);
     // The trace starts once this copy holds the guard, as in the window.
-    const int status = RunUpdateInTerminal(
-        TerminalOptions{line.assumeYes, line.json, &StartRequestedRecording});
+    const int status =
+        RunUpdateInTerminal(TerminalOptions{line.assumeYes, line.json, &StartRequestedRecording});
     SetDesktopSession(nullptr);
     return status;
   }

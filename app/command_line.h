@@ -15,7 +15,7 @@ inline constexpr const char* kCommandName = "scribolante-fw-updater";
 struct CommandLine {
   enum class Action { Run, Help, Version, Error };
   Action action = Action::Run;
-  QString path;   // Run: the FILE or FOLDER given; empty when none
+  QString path;  // Run: the FILE or FOLDER given; empty when none
   // Run: the trace file of --record TRACE, if given.
   std::optional<QString> recordPath;
   // Run: --cli, the update in the terminal without a window; with it, --yes answers the update

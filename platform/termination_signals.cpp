@@ -50,8 +50,8 @@ void RunDeadline(int readEnd, std::chrono::seconds delay, void (*endProcess)(), 
   }
   const auto end = std::chrono::steady_clock::now() + delay;
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
     pollfd wait{readEnd, POLLIN, 0};
     const int ready = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));

@@ -129,8 +129,8 @@ int QueryDeviceInfo() {
                 static_cast<unsigned>(info.versionMinor));
   view.SetCurrentVersionText(version);
 
-  BeginHistoryAttempt(HistoryAttempt{firmwareImage.fileName, firmwareImage.fileLength,
-                                     firmwareImage.crc, version});
+  BeginHistoryAttempt(
+      HistoryAttempt{firmwareImage.fileName, firmwareImage.fileLength, firmwareImage.crc, version});
   NoteBytesNotWritten();
   if (view.ShowMessageBox(kConfirmUpdateMessage, kConfirmCaption, MB_YESNO) != IDYES) {
     // A question dismissed because the window is closing was not answered.

@@ -84,7 +84,8 @@ TEST(CommandLineTest, ABoxIsShownOnlyWhereQtCanOpenItsPlatform) {
   const ScopedEnvironment noSession("XDG_SESSION_TYPE", std::nullopt);
   QString reason;
   EXPECT_FALSE(CanShowWindows(Parse({}), &reason));
-  EXPECT_TRUE(reason.contains(QStringLiteral("DISPLAY も WAYLAND_DISPLAY も"))) << reason.toStdString();
+  EXPECT_TRUE(reason.contains(QStringLiteral("DISPLAY も WAYLAND_DISPLAY も")))
+      << reason.toStdString();
   EXPECT_TRUE(CanShowWindows(Parse({"-platform", "offscreen"})));
   // A display that is named is tried, not trusted: no X server has this number here.
   EXPECT_FALSE(CanShowWindows(Parse({"-display", ":4093"}), &reason));
@@ -158,8 +159,8 @@ TEST(CommandLineTest, PathsThatCannotBeUsedAreRefusedWithOneLine) {
   error.clear();
   EXPECT_FALSE(FirmwareSourceFor(lockedFile, &error));
   EXPECT_TRUE(error.contains(lockedFile)) << error.toStdString();
-  QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                    QFileDevice::ExeOwner);
+  QFile::setPermissions(locked,
+                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ inline constexpr const char* kGoButtonText = QT_TRANSLATE_NOOP("MessageBox", "ç§
 QMessageBox* CreateMessageBox(QWidget* owner, const std::string& text, const char* caption,
                               unsigned type);
 
-// The answer code (update_view.h) for the button that closed the box (IDOK, IDCANCEL, IDYES, IDNO), or
-// DismissedAnswer(type) when it was closed without a button.
+// The answer code (update_view.h) for the button that closed the box (IDOK, IDCANCEL, IDYES, IDNO),
+// or DismissedAnswer(type) when it was closed without a button.
 int MessageBoxAnswer(const QMessageBox& box, unsigned type);
 
 // Installed on one box just before it is shown: when the box is shown or activated, whichever
