@@ -74,24 +74,37 @@ class DesktopBusProcessTest : public ProcessTest {
     EXPECT_LE(updates.size(), 102u);
   }
 
+  // A 32-block update at a device's pace (about four seconds of writing) whose question is
+  // answered and whose completion box stays open, so the program is still there after it: waits
+  // for our one lock while blocks are written, checks what it blocks and its mode, and hands
+  // back the running program. Null (with a failure recorded) where the lock never came.
+  SpawnedProgram* StartAndExpectOneLockWhileWriting(const char* what) {
+    WriteFirmware(32);
+    WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 262144\n");
+    SpawnedProgram& program = StartOnPrivateBuses(1);
+    if (!WaitForLock(true)) {
+      ADD_FAILURE() << "no lock while writing\n" << program.ErrorOutput().toStdString();
+      return nullptr;
+    }
+    const std::vector<ListedInhibitor> locks = OurLocks();
+    EXPECT_EQ(locks.size(), 1u);
+    if (locks.empty()) return nullptr;
+    EXPECT_EQ(locks[0].what, QString::fromUtf8(what));
+    EXPECT_EQ(locks[0].why, QStringLiteral("SCRIBOLANTE X のファームウェアを更新しています"));
+    EXPECT_EQ(locks[0].mode, QStringLiteral("block"));
+    EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox))
+        << "the lock came after the writes";
+    return &program;
+  }
+
   PrivateBus m_system{rootFolder(), "system"};
   PrivateBus m_session{rootFolder(), "session"};
 };
 
 TEST_F(DesktopBusProcessTest, TheLockIsHeldWhileBlocksAreWrittenAndReleasedAtCompletion) {
-  WriteFirmware(32);
-  // About four seconds of writing at a device's pace.
-  WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 262144\n");
-  // The question is answered; the completion box stays open, so the program is still there.
-  SpawnedProgram& program = StartOnPrivateBuses(1);
-
-  ASSERT_TRUE(WaitForLock(true)) << program.ErrorOutput().toStdString();
-  const std::vector<ListedInhibitor> locks = OurLocks();
-  ASSERT_EQ(locks.size(), 1u);
-  EXPECT_EQ(locks[0].what, QStringLiteral("sleep:idle:handle-lid-switch"));
-  EXPECT_EQ(locks[0].why, QStringLiteral("SCRIBOLANTE X のファームウェアを更新しています"));
-  EXPECT_EQ(locks[0].mode, QStringLiteral("block"));
-  EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox)) << "the lock came after the writes";
+  SpawnedProgram* started = StartAndExpectOneLockWhileWriting("sleep:idle:handle-lid-switch");
+  ASSERT_NE(started, nullptr);
+  SpawnedProgram& program = *started;
 
   ASSERT_TRUE(program.WaitForOutput(kCompletionBox, kUpdateRunTimeoutMs))
       << program.ErrorOutput().toStdString();
@@ -111,16 +124,9 @@ TEST_F(DesktopBusProcessTest, TheLockIsHeldWhileBlocksAreWrittenAndReleasedAtCom
 
 TEST_F(DesktopBusProcessTest, ALogindThatRefusesTheLidSwitchGivesTheLockOnSleepAndIdle) {
   ASSERT_TRUE(m_system.MakeLogindRefuseTheLidSwitch()) << m_system.failure();
-  WriteFirmware(32);
-  WriteScenario("list 1 SCRIBOLANTE-X-1\nrate 262144\n");
-  SpawnedProgram& program = StartOnPrivateBuses(1);
-
-  ASSERT_TRUE(WaitForLock(true)) << program.ErrorOutput().toStdString();
-  const std::vector<ListedInhibitor> locks = OurLocks();
-  ASSERT_EQ(locks.size(), 1u);
-  EXPECT_EQ(locks[0].what, QStringLiteral("sleep:idle"));
-  EXPECT_EQ(locks[0].mode, QStringLiteral("block"));
-  EXPECT_FALSE(program.ErrorOutput().contains(kCompletionBox)) << "the lock came after the writes";
+  SpawnedProgram* started = StartAndExpectOneLockWhileWriting("sleep:idle");
+  ASSERT_NE(started, nullptr);
+  SpawnedProgram& program = *started;
   // Asked for with the lid switch first, refused, then asked for again without it.
   const QString log = m_system.MockLog();
   const qsizetype refusal = log.indexOf(QStringLiteral("Inhibit raised"));
