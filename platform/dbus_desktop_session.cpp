@@ -66,13 +66,26 @@ DbusDesktopSession::~DbusDesktopSession() {
   }
 }
 
-template <typename Action>
-void DbusDesktopSession::OnOwnThread(Action action) {
+void DbusDesktopSession::OnOwnThread(std::function<void()> action) {
   if (QThread::currentThread() == thread()) {
     action();
-  } else {
-    QMetaObject::invokeMethod(this, std::move(action), Qt::QueuedConnection);
+    return;
   }
+  {
+    const std::lock_guard<std::mutex> lock(m_pendingMutex);
+    m_pending.push_back(std::move(action));
+  }
+  QMetaObject::invokeMethod(this, "RunPending", Qt::QueuedConnection);
+}
+
+void DbusDesktopSession::RunPending() {
+  // Only what was queued so far; each later action has its own wake-up behind it.
+  std::deque<std::function<void()>> pending;
+  {
+    const std::lock_guard<std::mutex> lock(m_pendingMutex);
+    pending.swap(m_pending);
+  }
+  for (const std::function<void()>& action : pending) action();
 }
 
 void DbusDesktopSession::WritingStarted() {

@@ -6,6 +6,9 @@
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <optional>
 
 #include "platform/desktop_session.h"
@@ -49,9 +52,11 @@ class DbusDesktopSession : public QObject, public DesktopSession {
   bool HoldsLock() const { return m_lockDescriptor >= 0; }
 
  private:
-  // Runs action on the object's own thread: at once when called there, queued otherwise.
-  template <typename Action>
-  void OnOwnThread(Action action);
+  // Runs action on the object's own thread: at once when called there, queued otherwise. The
+  // queue is ours, behind our mutex, and the wake-up carries no data, so everything the other
+  // thread hands over is ordered by that mutex.
+  void OnOwnThread(std::function<void()> action);
+  Q_INVOKABLE void RunPending();
   void StartStretch();
   void StopStretch();
   void RequestLock(const QString& what, unsigned stretch);
@@ -61,6 +66,8 @@ class DbusDesktopSession : public QObject, public DesktopSession {
   QDBusConnection* SessionBus();
 
   const Identity m_identity;
+  std::mutex m_pendingMutex;
+  std::deque<std::function<void()>> m_pending;  // guarded by m_pendingMutex
   // The open stretch's number (0: none), so that a late answer to an earlier request is
   // recognised.
   unsigned m_stretch = 0;
