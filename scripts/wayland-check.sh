@@ -58,7 +58,26 @@ status=0
   DBUS_SESSION_BUS_ADDRESS=disabled: DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent \
   GPLUS_SIM_SCENARIO="$scratch/device.scenario" FWU_CONNECT_GUARD_NAME="fwu-wayland-check-$$" \
   FWU_ECHO_UI=1 FWU_AUTO_ANSWER_VIEW_BOXES=2 \
-  timeout "$time_limit" "$program") >"$scratch/updater.log" 2>&1 || status=$?
+  "$program") >"$scratch/updater.log" 2>&1 &
+updater_pid=$!
+for _ in $(seq $((time_limit * 10))); do
+  kill -0 "$updater_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if kill -0 "$updater_pid" 2>/dev/null; then
+  # Still there at the limit: what each of its threads was doing goes into the report, so a
+  # rare hang can be told from a slow run, then it ends as timeout would end it.
+  program_pid=$(pgrep -P "$updater_pid" -x FWUpdater || echo "$updater_pid")
+  if command -v gdb >/dev/null 2>&1; then
+    echo "wayland-check: the updater's threads at the time limit:" >>"$scratch/updater.log"
+    gdb -p "$program_pid" -batch -ex 'thread apply all bt' >>"$scratch/updater.log" 2>&1 || true
+  fi
+  kill -KILL "$program_pid" "$updater_pid" 2>/dev/null || true
+  wait "$updater_pid" 2>/dev/null || true
+  status=124
+else
+  wait "$updater_pid" || status=$?
+fi
 
 completion='[message box] SCRIBOLANTE X のUpdateが完了しました。 アプリを終了します。'
 if [ "$status" -ne 0 ] || ! grep -qF "$completion" "$scratch/updater.log"; then
